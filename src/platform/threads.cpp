@@ -1,0 +1,80 @@
+#include "platform/threads.h"
+
+#include "platform/clock.h"
+
+namespace vaxo2::platform {
+
+Event::Event(bool manualReset, bool initiallySet)
+    : manualReset_(manualReset), signalled_(initiallySet) {}
+
+void Event::set() {
+    Clock::instance().notify([this] { signalled_ = true; });
+}
+
+void Event::reset() { signalled_ = false; }
+
+bool Event::isSet() const { return signalled_; }
+
+bool Event::wait(uint32_t timeoutMs) {
+    bool got = Clock::instance().waitUntil([this] { return signalled_.load(); }, timeoutMs);
+    if (got && !manualReset_) signalled_ = false;
+    return got;
+}
+
+WorkerThread::~WorkerThread() {
+    stop(1000);
+    if (thread_ && thread_->joinable()) {
+        if (running()) {
+            // Still busy after its time: leave it to the process exit, as the design allows.
+            thread_->detach();
+        } else {
+            thread_->join();
+        }
+    }
+}
+
+bool WorkerThread::start(Procedure procedure) {
+    procedure_ = std::move(procedure);
+    return start();
+}
+
+bool WorkerThread::start() {
+    if (!procedure_ || running()) return false;
+    if (thread_ && thread_->joinable()) thread_->join();
+    stopRequested_ = 0;
+    auto shared = std::make_shared<Shared>();
+    shared_ = shared;
+    const bool participant = participant_;
+    thread_ = std::make_unique<std::thread>([this, shared, participant] {
+        uint32_t code;
+        {
+            std::unique_ptr<Clock::Participant> stepping;
+            if (participant) stepping = std::make_unique<Clock::Participant>();
+            code = procedure_(*this);
+        }
+        exitCode_ = code;
+        std::lock_guard lock(shared->mutex);
+        shared->finished = true;
+        shared->done.notify_all();
+    });
+    return true;
+}
+
+bool WorkerThread::running() const {
+    if (!shared_) return false;
+    std::lock_guard lock(shared_->mutex);
+    return !shared_->finished;
+}
+
+uint32_t WorkerThread::stop(uint32_t timeoutMs) {
+    stopRequested_ = 1;
+    if (!shared_) return kWaitAbandoned;
+    // Joining is not a clock wait: let stepping go on without us meanwhile.
+    Clock::Excused excused;
+    std::unique_lock lock(shared_->mutex);
+    const bool ended = shared_->done.wait_for(lock, std::chrono::milliseconds(timeoutMs),
+                                              [&] { return shared_->finished; });
+    return ended ? kWaitObject0 : kWaitTimeout;
+}
+
+}  // namespace vaxo2::platform
