@@ -1,0 +1,93 @@
+#include "queue/command_queue.h"
+
+#include <iterator>
+
+namespace vaxo2::queue {
+
+void CommandQueue::push(std::unique_ptr<classQueBase> command, bool priority) {
+    if (!command) {
+        return;
+    }
+    std::lock_guard lock(mutex_);
+    if (!priority) {
+        entries_.push_back(std::move(command));
+        return;
+    }
+    size_t at = releaseCount_ > 0 ? static_cast<size_t>(releaseCount_) : 0;
+    if (at > entries_.size()) {
+        at = entries_.size();
+    }
+    entries_.insert(entries_.begin() + static_cast<std::ptrdiff_t>(at), std::move(command));
+    if (releaseCount_ > 0) {
+        --releaseCount_;
+    }
+}
+
+void CommandQueue::release() {
+    std::lock_guard lock(mutex_);
+    releaseCount_ = static_cast<int32_t>(entries_.size());
+}
+
+bool CommandQueue::isEmpty() const {
+    std::lock_guard lock(mutex_);
+    return entries_.empty();
+}
+
+size_t CommandQueue::size() const {
+    std::lock_guard lock(mutex_);
+    return entries_.size();
+}
+
+int32_t CommandQueue::releaseCount() const {
+    std::lock_guard lock(mutex_);
+    return releaseCount_;
+}
+
+void CommandQueue::executeReleased(QueExecuteContext& context) {
+    std::lock_guard lock(mutex_);
+    while (!entries_.empty() && releaseCount_ != 0) {
+        std::unique_ptr<classQueBase> command = std::move(entries_.front());
+        entries_.pop_front();
+        if (command) {
+            if (command->targetMask == 0) {
+                command->execute(context);
+            } else {
+                if (command->targetMask & kTargetScreen) {
+                    context.target = context.screenRoot;
+                    command->execute(context);
+                }
+                if (command->targetMask & kTargetTransition) {
+                    context.target = context.transitionRoot;
+                    command->execute(context);
+                }
+            }
+        }
+        command.reset();
+        if (releaseCount_ > 0) {
+            --releaseCount_;
+        }
+    }
+}
+
+void CommandQueue::clear() {
+    std::lock_guard lock(mutex_);
+    entries_.clear();
+    releaseCount_ = 0;
+}
+
+CommandQueue& mainCommandQueue() {
+    static CommandQueue queue;
+    return queue;
+}
+
+CommandQueue& systemCommandQueue() {
+    static CommandQueue queue;
+    return queue;
+}
+
+CommandQueue& spareCommandQueue() {
+    static CommandQueue queue;
+    return queue;
+}
+
+}  // namespace vaxo2::queue

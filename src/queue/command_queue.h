@@ -1,0 +1,51 @@
+#pragma once
+// A FIFO of queued commands that the render thread may execute only as far as the scenario
+// thread has released it, so a script's batch of changes appears between two frames.
+#include <cstddef>
+#include <cstdint>
+#include <deque>
+#include <memory>
+#include <mutex>
+
+#include "queue/queued_command.h"
+
+namespace vaxo2::queue {
+
+class CommandQueue {
+  public:
+    CommandQueue() = default;
+    CommandQueue(const CommandQueue&) = delete;
+    CommandQueue& operator=(const CommandQueue&) = delete;
+
+    // Takes ownership. Without priority the command goes to the back; with priority it goes
+    // right after the entries that are already released (so it runs before the unreleased
+    // batch), and takes one of the released places.
+    void push(std::unique_ptr<classQueBase> command, bool priority = false);
+    void push(classQueBase* command, bool priority = false) {
+        push(std::unique_ptr<classQueBase>(command), priority);
+    }
+
+    // Everything queued so far may now run.
+    void release();
+    bool isEmpty() const;
+    size_t size() const;
+    int32_t releaseCount() const;
+
+    // Render thread: executes and destroys the released entries in order, under the lock.
+    void executeReleased(QueExecuteContext& context);
+
+    // Destroys every entry without executing it (shutdown).
+    void clear();
+
+  private:
+    mutable std::mutex mutex_;
+    std::deque<std::unique_ptr<classQueBase>> entries_;
+    int32_t releaseCount_ = 0;
+};
+
+// The process-wide queues, in drain order.
+CommandQueue& mainCommandQueue();    // every scenario-script handler pushes here
+CommandQueue& systemCommandQueue();  // system screens and system scripts
+CommandQueue& spareCommandQueue();   // drained each frame, fed by nothing
+
+}  // namespace vaxo2::queue

@@ -1,0 +1,251 @@
+#include "queue/command_queue.h"
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "app/app_context.h"
+#include "queue/data_commands.h"
+#include "queue/sound_commands.h"
+
+namespace vaxo2::queue {
+namespace {
+
+// Records every execution as "<name>@<root>" so order and target choice are visible.
+struct Journal {
+    std::vector<std::string> lines;
+    int destroyed = 0;
+};
+
+graphics::GraphicObject* fakeRoot(int n) {
+    return reinterpret_cast<graphics::GraphicObject*>(static_cast<uintptr_t>(n) * 16);
+}
+
+std::string rootName(graphics::GraphicObject* root) {
+    if (root == nullptr)
+        return "null";
+    if (root == fakeRoot(1))
+        return "screen";
+    if (root == fakeRoot(2))
+        return "transition";
+    return "other";
+}
+
+class Recorded : public classQueBase {
+  public:
+    Recorded(Journal& journal, std::string name, uint64_t mask = 0, bool makesTransition = false)
+        : journal_(journal), name_(std::move(name)), makesTransition_(makesTransition) {
+        targetMask = mask;
+    }
+    ~Recorded() override { ++journal_.destroyed; }
+    void execute(QueExecuteContext& context) override {
+        journal_.lines.push_back(name_ + "@" + (targetMask ? rootName(context.target) : "-"));
+        if (makesTransition_)
+            context.transitionRoot = fakeRoot(2);
+    }
+
+  private:
+    Journal& journal_;
+    std::string name_;
+    bool makesTransition_;
+};
+
+void drain(CommandQueue& queue) {
+    QueExecuteContext context;
+    context.screenRoot = fakeRoot(1);
+    queue.executeReleased(context);
+}
+
+TEST(CommandQueue, NothingRunsWithoutRelease) {
+    Journal journal;
+    CommandQueue queue;
+    queue.push(new Recorded(journal, "A"));
+    queue.push(new Recorded(journal, "B"));
+    for (int frame = 0; frame < 5; ++frame)
+        drain(queue);
+    EXPECT_TRUE(journal.lines.empty());
+    EXPECT_EQ(queue.size(), 2u);
+    queue.release();
+    drain(queue);
+    EXPECT_EQ(journal.lines, (std::vector<std::string>{"A@-", "B@-"}));
+    EXPECT_EQ(journal.destroyed, 2);
+    EXPECT_TRUE(queue.isEmpty());
+}
+
+TEST(CommandQueue, PushAfterReleaseWaitsForTheNextRelease) {
+    Journal journal;
+    CommandQueue queue;
+    queue.push(new Recorded(journal, "A"));
+    queue.push(new Recorded(journal, "B"));
+    queue.release();
+    queue.push(new Recorded(journal, "C"));
+    drain(queue);
+    EXPECT_EQ(journal.lines, (std::vector<std::string>{"A@-", "B@-"}));
+    EXPECT_EQ(queue.size(), 1u);
+    EXPECT_EQ(queue.releaseCount(), 0);
+    drain(queue);
+    EXPECT_EQ(journal.lines.size(), 2u);
+    queue.release();
+    drain(queue);
+    EXPECT_EQ(journal.lines.back(), "C@-");
+}
+
+TEST(CommandQueue, PriorityPushGoesAfterTheReleasedEntries) {
+    Journal journal;
+    CommandQueue queue;
+    // Nothing released: priority goes to the front.
+    queue.push(new Recorded(journal, "A"));
+    queue.push(new Recorded(journal, "B"));
+    queue.push(new Recorded(journal, "T0"), true);
+    EXPECT_EQ(queue.releaseCount(), 0);
+    queue.release();
+    drain(queue);
+    EXPECT_EQ(journal.lines, (std::vector<std::string>{"T0@-", "A@-", "B@-"}));
+
+    // [A, B, C] released, then T with priority: A, B, C, T and two of the three places left.
+    journal.lines.clear();
+    queue.push(new Recorded(journal, "A"));
+    queue.push(new Recorded(journal, "B"));
+    queue.push(new Recorded(journal, "C"));
+    queue.release();
+    queue.push(new Recorded(journal, "T"), true);
+    EXPECT_EQ(queue.releaseCount(), 2);
+    drain(queue);
+    EXPECT_EQ(journal.lines, (std::vector<std::string>{"A@-", "B@-"}));
+    queue.release();
+    drain(queue);
+    EXPECT_EQ(journal.lines, (std::vector<std::string>{"A@-", "B@-", "C@-", "T@-"}));
+}
+
+TEST(CommandQueue, PriorityPushLandsBetweenReleasedAndUnreleased) {
+    Journal journal;
+    CommandQueue queue;
+    queue.push(new Recorded(journal, "A"));
+    queue.release();
+    queue.push(new Recorded(journal, "X"));
+    queue.push(new Recorded(journal, "Y"));
+    queue.push(new Recorded(journal, "T"), true);  // after A, before X
+    EXPECT_EQ(queue.releaseCount(), 0);
+    queue.release();
+    drain(queue);
+    EXPECT_EQ(journal.lines, (std::vector<std::string>{"A@-", "T@-", "X@-", "Y@-"}));
+}
+
+TEST(CommandQueue, TargetMaskChoosesTheRoots) {
+    Journal journal;
+    CommandQueue queue;
+    // Target 2 before any transition: the command sees a null root.
+    queue.push(new Recorded(journal, "early", kTargetTransition));
+    queue.push(new Recorded(journal, "transition", 0, true));
+    queue.push(new Recorded(journal, "both", kTargetScreen | kTargetTransition));
+    queue.push(new Recorded(journal, "screen", kTargetScreen));
+    queue.release();
+    QueExecuteContext context;
+    context.screenRoot = fakeRoot(1);
+    queue.executeReleased(context);
+    EXPECT_EQ(journal.lines, (std::vector<std::string>{"early@null", "transition@-", "both@screen",
+                                                       "both@transition", "screen@screen"}));
+    EXPECT_EQ(context.transitionRoot, fakeRoot(2));
+    EXPECT_EQ(journal.destroyed, 4);
+}
+
+TEST(CommandQueue, NullPushIsIgnoredAndClearDestroys) {
+    Journal journal;
+    CommandQueue queue;
+    queue.push(static_cast<classQueBase*>(nullptr));
+    queue.push(std::unique_ptr<classQueBase>(), true);
+    EXPECT_TRUE(queue.isEmpty());
+    queue.push(new Recorded(journal, "A"));
+    queue.release();
+    queue.clear();
+    EXPECT_EQ(journal.destroyed, 1);
+    EXPECT_TRUE(journal.lines.empty());
+    EXPECT_EQ(queue.releaseCount(), 0);
+}
+
+TEST(CommandQueue, ProcessWideQueuesAreDistinct) {
+    EXPECT_NE(&mainCommandQueue(), &systemCommandQueue());
+    EXPECT_NE(&systemCommandQueue(), &spareCommandQueue());
+    EXPECT_EQ(&mainCommandQueue(), &mainCommandQueue());
+}
+
+struct CountingSound : SoundCommandTarget {
+    std::vector<std::string> seen;
+    void run(const classQue_SoundCreate& c) override {
+        seen.push_back("create " + std::to_string(c.layer));
+    }
+    void run(const classQue_SoundAlter& c) override { seen.push_back("alter " + c.file); }
+    void run(const classQue_SoundPlay&) override { seen.push_back("play"); }
+    void run(const classQue_SoundStop& c) override {
+        seen.push_back("stop " + std::to_string(c.time));
+    }
+    void run(const classQue_SoundStopToVoice& c) override {
+        seen.push_back("voice " + std::to_string(c.time.valueOr(0)));
+    }
+    void run(const classQue_SoundVolume&) override { seen.push_back("volume"); }
+    void run(const classQue_SoundDelete&) override { seen.push_back("delete"); }
+    void run(const classQue_SoundAllDelete&) override { seen.push_back("all"); }
+};
+
+TEST(QueuedCommands, SoundCommandsReachTheRegisteredTarget) {
+    CommandQueue queue;
+    auto create = std::make_unique<classQue_SoundCreate>();
+    create->layer = 200;
+    auto alter = std::make_unique<classQue_SoundAlter>();
+    alter->layer = 200;
+    alter->file = "SE\\click.ogg";
+    auto voice = std::make_unique<classQue_SoundStopToVoice>();
+    queue.push(std::move(create));
+    queue.push(std::move(alter));
+    queue.push(std::move(voice));
+    queue.push(std::make_unique<classQue_SoundPlay>());
+    queue.release();
+
+    CountingSound sound;
+    setSoundCommandTarget(&sound);
+    QueExecuteContext context;
+    queue.executeReleased(context);
+    setSoundCommandTarget(nullptr);
+    EXPECT_EQ(sound.seen,
+              (std::vector<std::string>{"create 200", "alter SE\\click.ogg", "voice 0", "play"}));
+
+    // Without a target they are consumed quietly.
+    queue.push(std::make_unique<classQue_SoundAllDelete>());
+    queue.release();
+    queue.executeReleased(context);
+    EXPECT_TRUE(queue.isEmpty());
+    EXPECT_EQ(sound.seen.size(), 4u);
+}
+
+struct RecordingData : DataCommandTarget {
+    std::vector<std::string> seen;
+    bool flagWhenLoading = false;
+    void save(const classQue_DataSave& c) override { seen.push_back("save " + c.path); }
+    void load(const classQue_DataLoad& c) override {
+        flagWhenLoading = app::appContext()->dataLoadRequested.load() == 1;
+        seen.push_back("load " + c.path);
+    }
+};
+
+TEST(QueuedCommands, DataLoadRaisesTheStopFlagBeforeLoading) {
+    app::AppContext app;
+    app::ScopedAppContext scoped(app);
+    RecordingData data;
+    setDataCommandTarget(&data);
+    CommandQueue queue;
+    queue.push(new classQue_DataSave("save/save0001.dat"));
+    queue.push(new classQue_DataLoad("save/save0002.dat"));
+    queue.release();
+    QueExecuteContext context;
+    queue.executeReleased(context);
+    setDataCommandTarget(nullptr);
+    EXPECT_EQ(data.seen,
+              (std::vector<std::string>{"save save/save0001.dat", "load save/save0002.dat"}));
+    EXPECT_TRUE(data.flagWhenLoading);
+    EXPECT_EQ(app.dataLoadRequested.load(), 1);
+}
+
+}  // namespace
+}  // namespace vaxo2::queue
