@@ -81,11 +81,13 @@ inline AppContext*& appContextSlot() {
 }  // namespace detail
 
 // The context, or null before start-up created it and after tear-down.
-inline AppContext* appContext() { return detail::appContextSlot(); }
+inline AppContext* appContext() {
+    return detail::appContextSlot();
+}
 
 // Publishes a context for the lifetime of this object (start-up, and tests).
 class ScopedAppContext {
-public:
+  public:
     explicit ScopedAppContext(AppContext& context) : previous_(detail::appContextSlot()) {
         detail::appContextSlot() = &context;
     }
@@ -93,7 +95,7 @@ public:
     ScopedAppContext(const ScopedAppContext&) = delete;
     ScopedAppContext& operator=(const ScopedAppContext&) = delete;
 
-private:
+  private:
     AppContext* previous_;
 };
 

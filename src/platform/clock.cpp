@@ -40,6 +40,7 @@ void Clock::useStepped(uint32_t start) {
 void Clock::useReal() {
     std::lock_guard lock(mutex_);
     stepped_ = false;
+    cv_.notify_all();
 }
 
 uint32_t Clock::now() const {
@@ -52,33 +53,52 @@ uint32_t Clock::now() const {
     return static_cast<uint32_t>(ms.count());
 }
 
-void Clock::becomeDriver() { tlsDriver = true; }
-bool Clock::isDriver() const { return tlsDriver; }
+void Clock::becomeDriver() {
+    tlsDriver = true;
+}
+void Clock::resignDriver() {
+    tlsDriver = false;
+}
+bool Clock::isDriver() const {
+    return tlsDriver;
+}
 
 bool Clock::quiescentLocked() const {
-    if (static_cast<int>(gRecords.size()) < participants_) return false;
+    if (static_cast<int>(gRecords.size()) < participants_)
+        return false;
     for (const WaitRecord* r : gRecords) {
-        if (r->yield && r->generation != generation_) return false;
-        if (r->timed && timeReached(steppedNow_, r->deadline)) return false;
-        if (r->pred && (*r->pred)()) return false;
+        if (r->yield && r->generation != generation_)
+            return false;
+        if (r->timed && timeReached(steppedNow_, r->deadline))
+            return false;
+        if (r->pred && (*r->pred)())
+            return false;
     }
     return true;
 }
 
 void Clock::advance(uint32_t ms) {
     std::unique_lock lock(mutex_);
+    // First let everything the driver set in motion since the last step settle at the current
+    // time (an event set between steps is seen before time moves), then step, then settle again.
+    waitQuiescentLocked(lock);
     steppedNow_ += ms;
     ++generation_;
     cv_.notify_all();
+    waitQuiescentLocked(lock);
+}
+
+void Clock::waitQuiescentLocked(std::unique_lock<std::mutex>& lock) {
     const auto limit = std::chrono::steady_clock::now() + stallLimit;
     while (!quiescentLocked()) {
         if (cv_.wait_until(lock, limit) == std::cv_status::timeout) {
             if (!quiescentLocked()) {
-                std::fprintf(stderr, "vaxo2: stepped clock: a thread stayed busy for %lld ms; "
-                                     "advancing without it\n",
+                std::fprintf(stderr,
+                             "vaxo2: stepped clock: a thread stayed busy for %lld ms; "
+                             "advancing without it\n",
                              static_cast<long long>(stallLimit.count()));
             }
-            break;
+            return;
         }
     }
 }
@@ -115,8 +135,10 @@ void Clock::sleep(uint32_t ms) {
 
 bool Clock::waitUntil(const std::function<bool()>& pred, uint32_t timeoutMs) {
     std::unique_lock lock(mutex_);
-    if (pred()) return true;
-    if (timeoutMs == 0) return false;
+    if (pred())
+        return true;
+    if (timeoutMs == 0)
+        return false;
     if (!stepped_) {
         if (timeoutMs == kInfinite) {
             cv_.wait(lock, pred);
@@ -142,20 +164,32 @@ bool Clock::waitUntil(const std::function<bool()>& pred, uint32_t timeoutMs) {
 
 void Clock::notify(const std::function<void()>& change) {
     std::lock_guard lock(mutex_);
-    if (change) change();
+    if (change)
+        change();
     cv_.notify_all();
 }
 
 Clock::Participant::Participant() : registered_(!tlsParticipant && !tlsDriver) {
-    if (!registered_) return;
+    if (!registered_)
+        return;
     Clock& c = instance();
     std::lock_guard lock(c.mutex_);
     tlsParticipant = true;
     ++c.participants_;
 }
 
+void Clock::reserveParticipant() {
+    std::lock_guard lock(mutex_);
+    ++participants_;
+}
+
+Clock::Participant::Participant(Adopt) : registered_(true) {
+    tlsParticipant = true;
+}
+
 Clock::Participant::~Participant() {
-    if (!registered_) return;
+    if (!registered_)
+        return;
     Clock& c = instance();
     std::lock_guard lock(c.mutex_);
     tlsParticipant = false;
@@ -164,7 +198,8 @@ Clock::Participant::~Participant() {
 }
 
 Clock::Excused::Excused() : was_(tlsParticipant) {
-    if (!was_) return;
+    if (!was_)
+        return;
     Clock& c = instance();
     std::lock_guard lock(c.mutex_);
     tlsParticipant = false;
@@ -173,7 +208,8 @@ Clock::Excused::Excused() : was_(tlsParticipant) {
 }
 
 Clock::Excused::~Excused() {
-    if (!was_) return;
+    if (!was_)
+        return;
     Clock& c = instance();
     std::lock_guard lock(c.mutex_);
     tlsParticipant = true;

@@ -22,7 +22,7 @@ namespace vaxo2::platform {
 constexpr uint32_t kInfinite = 0xFFFFFFFFu;
 
 class Clock {
-public:
+  public:
     static Clock& instance();
 
     // Switches to stepped mode starting at `start`. Call before any worker thread starts.
@@ -53,36 +53,43 @@ public:
     // Registers the calling thread as a participant for its lifetime (stepped mode only;
     // harmless in real mode).
     class Participant {
-    public:
+      public:
+        struct Adopt {};
         Participant();
+        // Takes over a place reserved by reserveParticipant() on the thread that started us, so
+        // the driver counts the thread from the moment it was created.
+        explicit Participant(Adopt);
         ~Participant();
         Participant(const Participant&) = delete;
         Participant& operator=(const Participant&) = delete;
 
-    private:
+      private:
         bool registered_;
     };
     // Takes the calling participant out of the stepping for a scope, for waits that are not
     // clock waits (joining a thread, blocking I/O).
     class Excused {
-    public:
+      public:
         Excused();
         ~Excused();
         Excused(const Excused&) = delete;
         Excused& operator=(const Excused&) = delete;
 
-    private:
+      private:
         bool was_;
     };
+    void reserveParticipant();
     // Marks the calling thread as the one that advances the stepped clock.
     void becomeDriver();
+    void resignDriver();
     bool isDriver() const;
 
     std::chrono::milliseconds stallLimit{5000};
 
-private:
+  private:
     Clock();
     bool quiescentLocked() const;
+    void waitQuiescentLocked(std::unique_lock<std::mutex>& lock);
 
     mutable std::mutex mutex_;
     std::condition_variable cv_;
@@ -94,7 +101,9 @@ private:
 };
 
 // Millisecond time like timeGetTime().
-inline uint32_t timeNow() { return Clock::instance().now(); }
+inline uint32_t timeNow() {
+    return Clock::instance().now();
+}
 // True when `time` has been reached at `now`, allowing for the 32-bit wrap.
 inline bool timeReached(uint32_t now, uint32_t time) {
     return static_cast<int32_t>(now - time) >= 0;

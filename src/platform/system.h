@@ -26,14 +26,14 @@ int showMessageBox(const std::string& textUtf8, const std::string& captionUtf8, 
 
 // An exclusive lock named by `name`, held until destruction or process death.
 class InstanceLock {
-public:
+  public:
     virtual ~InstanceLock() = default;
 };
 // Null when another process holds the lock. The name is a file name (no '/').
 std::unique_ptr<InstanceLock> tryAcquireInstanceLock(const std::string& name);
 
 class DynamicLibrary {
-public:
+  public:
     virtual ~DynamicLibrary() = default;
     virtual void* symbol(const char* name) = 0;
 };

@@ -11,13 +11,18 @@ void Event::set() {
     Clock::instance().notify([this] { signalled_ = true; });
 }
 
-void Event::reset() { signalled_ = false; }
+void Event::reset() {
+    signalled_ = false;
+}
 
-bool Event::isSet() const { return signalled_; }
+bool Event::isSet() const {
+    return signalled_;
+}
 
 bool Event::wait(uint32_t timeoutMs) {
     bool got = Clock::instance().waitUntil([this] { return signalled_.load(); }, timeoutMs);
-    if (got && !manualReset_) signalled_ = false;
+    if (got && !manualReset_)
+        signalled_ = false;
     return got;
 }
 
@@ -39,17 +44,23 @@ bool WorkerThread::start(Procedure procedure) {
 }
 
 bool WorkerThread::start() {
-    if (!procedure_ || running()) return false;
-    if (thread_ && thread_->joinable()) thread_->join();
+    if (!procedure_ || running())
+        return false;
+    if (thread_ && thread_->joinable())
+        thread_->join();
     stopRequested_ = 0;
     auto shared = std::make_shared<Shared>();
     shared_ = shared;
     const bool participant = participant_;
+    if (participant)
+        Clock::instance().reserveParticipant();
     thread_ = std::make_unique<std::thread>([this, shared, participant] {
         uint32_t code;
         {
             std::unique_ptr<Clock::Participant> stepping;
-            if (participant) stepping = std::make_unique<Clock::Participant>();
+            if (participant) {
+                stepping = std::make_unique<Clock::Participant>(Clock::Participant::Adopt{});
+            }
             code = procedure_(*this);
         }
         exitCode_ = code;
@@ -61,14 +72,16 @@ bool WorkerThread::start() {
 }
 
 bool WorkerThread::running() const {
-    if (!shared_) return false;
+    if (!shared_)
+        return false;
     std::lock_guard lock(shared_->mutex);
     return !shared_->finished;
 }
 
 uint32_t WorkerThread::stop(uint32_t timeoutMs) {
     stopRequested_ = 1;
-    if (!shared_) return kWaitAbandoned;
+    if (!shared_)
+        return kWaitAbandoned;
     // Joining is not a clock wait: let stepping go on without us meanwhile.
     Clock::Excused excused;
     std::unique_lock lock(shared_->mutex);

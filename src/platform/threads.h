@@ -2,11 +2,11 @@
 // Threads and events with the semantics the engine was designed around: a thread object with a
 // stop flag and a stop that waits a bounded time, and events whose timed waits go through Clock.
 #include <atomic>
+#include <condition_variable>
 #include <cstdint>
 #include <functional>
 #include <memory>
 #include <mutex>
-#include <condition_variable>
 #include <thread>
 
 namespace vaxo2::platform {
@@ -18,7 +18,7 @@ constexpr uint32_t kWaitTimeout = 0x102;
 
 // An event with auto or manual reset. Waits are clock waits, so they take part in stepping.
 class Event {
-public:
+  public:
     explicit Event(bool manualReset = false, bool initiallySet = false);
     void set();
     void reset();
@@ -26,13 +26,13 @@ public:
     bool wait(uint32_t timeoutMs);
     bool isSet() const;
 
-private:
+  private:
     bool manualReset_;
     std::atomic<bool> signalled_;
 };
 
 class WorkerThread {
-public:
+  public:
     using Procedure = std::function<uint32_t(WorkerThread&)>;
 
     WorkerThread() = default;
@@ -57,7 +57,7 @@ public:
     // Whether the thread takes part in clock stepping (every worker but the driver does).
     void setClockParticipant(bool participant) { participant_ = participant; }
 
-private:
+  private:
     struct Shared {
         std::mutex mutex;
         std::condition_variable done;

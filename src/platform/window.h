@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace vaxo2::platform {
 
@@ -71,15 +72,22 @@ inline int64_t makeLParam(int x, int y) {
     return static_cast<int64_t>(static_cast<uint32_t>((static_cast<uint32_t>(y) & 0xFFFF) << 16 |
                                                       (static_cast<uint32_t>(x) & 0xFFFF)));
 }
-inline int lParamX(int64_t l) { return static_cast<int16_t>(l & 0xFFFF); }
-inline int lParamY(int64_t l) { return static_cast<int16_t>((l >> 16) & 0xFFFF); }
+inline int lParamX(int64_t l) {
+    return static_cast<int16_t>(l & 0xFFFF);
+}
+inline int lParamY(int64_t l) {
+    return static_cast<int16_t>((l >> 16) & 0xFFFF);
+}
 // Key data of a key message: repeat count 1, scan code, bit 29 when Alt is held, bit 30 when the
 // key was already down, bit 31 on release.
 inline int64_t keyLParam(bool alt, bool wasDown, bool release, uint32_t scanCode = 0) {
     uint32_t v = 1u | ((scanCode & 0xFF) << 16);
-    if (alt) v |= 1u << 29;
-    if (wasDown) v |= 1u << 30;
-    if (release) v |= 1u << 31;
+    if (alt)
+        v |= 1u << 29;
+    if (wasDown)
+        v |= 1u << 30;
+    if (release)
+        v |= 1u << 31;
     return static_cast<int64_t>(v);
 }
 }  // namespace wm
@@ -123,7 +131,7 @@ struct Rect {
 
 // A mouse cursor made from an image; the arrow cursor is a null pointer.
 class Cursor {
-public:
+  public:
     virtual ~Cursor() = default;
 };
 // BGRA pixels, rows top to bottom. Null when the image cannot become a cursor.
@@ -132,17 +140,21 @@ std::unique_ptr<Cursor> createCursor(const uint8_t* bgra, int width, int height,
 
 // An OpenGL context, made current on the thread that created it.
 class GlContext {
-public:
+  public:
     virtual ~GlContext() = default;
     virtual bool makeCurrent() = 0;
     virtual void swapBuffers() = 0;
     // 0 immediate, 1 wait for the vertical blank. False when the driver refuses.
     virtual bool setSwapInterval(int interval) = 0;
     virtual void drawableSize(int& width, int& height) = 0;
+    // Clears the default framebuffer (used before the display device draws anything).
+    virtual void clear(float r, float g, float b, float a) = 0;
+    // Reads the back buffer of the default framebuffer as RGBA rows, top row first.
+    virtual bool readBackBuffer(std::vector<uint8_t>& rgba, int& width, int& height) = 0;
 };
 
 class Window {
-public:
+  public:
     virtual ~Window() = default;
 
     // Takes the next message; false when none is waiting. Never blocks.
@@ -155,6 +167,8 @@ public:
     virtual void setCursor(const Cursor* cursor) = 0;  // null: arrow
     // Windowed with a frame, client area of the given size at screen position x, y.
     virtual void setWindowed(int x, int y, int clientWidth, int clientHeight) = 0;
+    // Back to a framed window, keeping its place and size.
+    virtual void restoreFrame() = 0;
     // Borderless over the given rectangle (full screen without a mode change).
     virtual void setBorderless(const Rect& area) = 0;
     // Full screen with a display-mode change.

@@ -1,0 +1,47 @@
+#pragma once
+// The runtime's command line and its timed input scripts.
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/window.h"
+
+namespace vaxo2::app {
+
+struct TimedMessage {
+    uint32_t at;  // milliseconds from the start of the run
+    platform::WindowMessage message;
+};
+
+struct ScreenshotRequest {
+    uint32_t at;
+    std::string file;
+};
+
+struct RunOptions {
+    std::string gameFolder;  // empty: the current folder
+    bool headless = false;
+    bool stepped = false;
+    std::optional<uint32_t> exitAfter;
+    std::vector<ScreenshotRequest> screenshots;
+    std::vector<TimedMessage> input;
+    int clientWidth = 1280;
+    int clientHeight = 720;
+    bool showHelp = false;
+};
+
+// Parses argv; on a mistake returns nullopt with `error` set.
+std::optional<RunOptions> parseCommandLine(int argc, const char* const* argv, std::string& error);
+extern const char* const kUsageText;
+
+// Parses an input script: one event per line, "<ms> <event> <arguments>", '#' starts a comment.
+// Events: move X Y | click X Y | rclick X Y | ldown X Y | lup X Y | rdown X Y | rup X Y |
+// wheel DELTA [X Y] | key NAME | keydown NAME | keyup NAME | altkey NAME | close.
+// A key NAME is a letter, a digit, RETURN, SPACE, ESCAPE, CONTROL, SHIFT, ALT, UP, DOWN, LEFT,
+// RIGHT, PRIOR (PAGEUP), NEXT (PAGEDOWN), F1..F12, or a decimal virtual-key code.
+// Events come back sorted by time (stable for equal times).
+std::optional<std::vector<TimedMessage>> parseInputScript(const std::string& text,
+                                                          std::string& error);
+
+}  // namespace vaxo2::app

@@ -1,0 +1,268 @@
+#include "app/runtime.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <ctime>
+
+#include "app/frame_pacing.h"
+#include "app/ticker.h"
+#include "platform/clock.h"
+#include "platform/screenshot.h"
+#include "platform/system.h"
+
+namespace vaxo2::app {
+
+using platform::Clock;
+using platform::WindowMessage;
+namespace wm = platform::wm;
+
+namespace {
+constexpr uint32_t kThreadStopMs = 1000;
+constexpr const char* kGameTitle = "Vaxo2";
+constexpr const char* kDeviceErrorCaption = "Direct3D DeviceCreateError";
+constexpr const char* kDeviceCreateFailed = "Direct3DCreate False";
+}  // namespace
+
+Runtime::Runtime(RunOptions options, RuntimeHooks hooks)
+    : options_(std::move(options)), hooks_(std::move(hooks)) {
+    screenshotTaken_.assign(options_.screenshots.size(), false);
+}
+
+Runtime::~Runtime() = default;
+
+void Runtime::requestReset(uint32_t at) {
+    resetAt_ = at == 0 ? 1 : at;
+}
+
+int Runtime::run() {
+    Clock& clock = Clock::instance();
+    if (options_.stepped)
+        clock.useStepped(0);
+    runStart_ = clock.now();
+    // In stepped mode the main thread is one of the threads the clock waits for.
+    Clock::Participant mainParticipant;
+
+    // Set-up: the context, then the queues (they are process-wide and exist already), then the
+    // random seed from the clock.
+    context_ = std::make_unique<AppContext>();
+    published_ = std::make_unique<ScopedAppContext>(*context_);
+    context_->gameFolder = options_.gameFolder.empty() ? "." : options_.gameFolder;
+    std::srand(clock.now());
+
+    if (hooks_.loadSystemData)
+        hooks_.loadSystemData(*context_);
+    if (hooks_.loadAlreadyData)
+        hooks_.loadAlreadyData(*context_);
+
+    context_->title = kGameTitle;
+    context_->clientWidth = options_.clientWidth;
+    context_->clientHeight = options_.clientHeight;
+
+    if (!createMainWindow()) {
+        report_.exitCode = 1;
+        std::fprintf(stderr, "vaxo2: %s\n", report_.error.c_str());
+        published_.reset();
+        context_.reset();
+        return report_.exitCode;
+    }
+
+    scenarioThread_.start([this](platform::WorkerThread& t) { return scenarioThreadProc(t); });
+
+    messageLoop();
+
+    scenarioThread_.stop(kThreadStopMs);
+    report_.shutdownSteps.push_back("scenarioStopped");
+    if (hooks_.saveSystemData)
+        hooks_.saveSystemData(*context_);
+    report_.shutdownSteps.push_back("saveSystem");
+    if (hooks_.saveAlreadyData)
+        hooks_.saveAlreadyData(*context_);
+    report_.shutdownSteps.push_back("saveAlready");
+
+    if (renderThread_.running() || scenarioThread_.running()) {
+        // A thread outlived its stop wait and may still touch the window and the context; the
+        // process exit ends it, so leave both alive rather than pull them from under it.
+        std::fprintf(stderr, "vaxo2: a worker thread did not stop in time\n");
+        (void)window_.release();
+        (void)context_.release();
+        (void)published_.release();
+        (void)procedure_.release();
+    }
+    procedure_.reset();
+    window_.reset();
+    published_.reset();
+    context_.reset();
+    report_.shutdownSteps.push_back("tornDown");
+    return report_.exitCode;
+}
+
+bool Runtime::createMainWindow() {
+    platform::WindowOptions wo;
+    wo.title = context_->title;
+    wo.clientWidth = context_->clientWidth;
+    wo.clientHeight = context_->clientHeight;
+    wo.headless = options_.headless;
+    std::string error;
+    window_ = platform::createWindow(wo, error);
+    if (!window_) {
+        report_.error = "cannot open the window (" + error + ")" +
+                        (options_.headless ? "" : "; without a display, run with --headless");
+        return false;
+    }
+    context_->window = window_.get();
+    procedure_ = std::make_unique<WindowProcedure>(*context_, *window_, *this);
+    if (hooks_.inputManager)
+        procedure_->setInputSink(hooks_.inputManager);
+    window_->show(true);
+    return true;
+}
+
+void Runtime::feedTimedInput() {
+    const uint32_t since = Clock::instance().now() - runStart_;
+    while (nextInput_ < options_.input.size() && options_.input[nextInput_].at <= since) {
+        window_->postMessage(options_.input[nextInput_].message);
+        ++nextInput_;
+    }
+    if (options_.exitAfter && !exitPosted_ && since >= *options_.exitAfter) {
+        exitPosted_ = true;
+        window_->postMessage({wm::kClose, 0, 0});
+    }
+}
+
+void Runtime::messageLoop() {
+    Clock& clock = Clock::instance();
+    renderThread_.setClockParticipant(false);
+    renderThread_.start([this](platform::WorkerThread& t) { return renderThreadProc(t); });
+    WindowMessage msg;
+    bool quit = false;
+    while (!quit) {
+        feedTimedInput();
+        if (window_->peekMessage(msg)) {
+            if (msg.kind == wm::kQuit) {
+                quit = true;
+            } else {
+                procedure_->dispatch(msg);
+            }
+            continue;
+        }
+        // An empty queue: in stepped mode this waits for the next frame; in real time a short
+        // sleep keeps an idle runtime from spinning a core while staying responsive.
+        clock.sleep(clock.stepped() ? 0 : 1);
+    }
+    context_->windowClosed = 1;
+    renderThread_.stop(kThreadStopMs);
+    report_.shutdownSteps.push_back("renderStopped");
+}
+
+uint32_t Runtime::renderThreadProc(platform::WorkerThread& self) {
+    Clock& clock = Clock::instance();
+    clock.becomeDriver();
+    std::string error;
+    std::unique_ptr<platform::GlContext> gl = window_->createGlContext(error);
+    if (!gl) {
+        platform::showMessageBox(std::string(kDeviceCreateFailed) + " (" + error + ")",
+                                 kDeviceErrorCaption, platform::mb::kIconWarning);
+    }
+    Ticker& ticker = Ticker::instance();
+    ticker.startTicking();
+    if (gl) {
+        uint32_t last = clock.now();
+        while (!self.stopRequested()) {
+            const uint32_t now = clock.now();
+            const PacingStep step =
+                nextPacingStep(now, last, frameIntervalMs(context_->frameInterval),
+                               /*flipSwap=*/false);
+            switch (step.kind) {
+                case PacingStep::Kind::Yield:
+                    clock.sleep(0);
+                    last = now;
+                    break;
+                case PacingStep::Kind::ShortWait:
+                    clock.sleep(step.waitMs);
+                    last = now;
+                    break;
+                case PacingStep::Kind::FullSleep:
+                    clock.sleep(step.waitMs);
+                    last = clock.now();
+                    break;
+            }
+            frameStep(gl.get());
+        }
+    }
+    gl.reset();
+    // Nothing drives the stepped clock any more: let the remaining waits (the ticker's sleep
+    // among them) run on real time so that they end and see the stop flags.
+    if (clock.stepped())
+        clock.useReal();
+    ticker.stopTicking();
+    window_->postMessage({wm::kDestroy, 0, 0});
+    return 0;
+}
+
+void Runtime::frameStep(platform::GlContext* gl) {
+    AppContext& ctx = *context_;
+    ctx.frameStarted.fetch_add(1);
+    const uint32_t now = Clock::instance().now();
+    applyModeRequests();
+    gl->clear(0.0f, 0.0f, 0.0f, 1.0f);
+    takeScreenshots(*gl, now - runStart_);
+    gl->swapBuffers();
+    if (report_.framesDrawn++ == 0)
+        report_.firstPresentMs = now - runStart_;
+    if (modeChanged_.exchange(0))
+        applyWindowFrame(ctx, *window_, *this);
+    ctx.frameDone.store(ctx.frameStarted.load());
+}
+
+void Runtime::applyModeRequests() {
+    // Until the display device takes these over: switch the mode and let the frame routine
+    // adjust the window.
+    if (fullScreenToggleRequested_.exchange(0)) {
+        const bool wasFull = fullScreen_;
+        fullScreen_ = !wasFull;
+        if (wasFull)
+            recentre_ = 1;
+        modeChanged_ = 1;
+    }
+    const uint32_t at = resetAt_;
+    if (at != 0 && platform::timeReached(Clock::instance().now(), at))
+        resetAt_ = 0;
+}
+
+void Runtime::takeScreenshots(platform::GlContext& gl, uint32_t sinceStart) {
+    for (size_t i = 0; i < options_.screenshots.size(); ++i) {
+        if (screenshotTaken_[i] || options_.screenshots[i].at > sinceStart)
+            continue;
+        screenshotTaken_[i] = true;
+        std::vector<uint8_t> rgba;
+        int w = 0, h = 0;
+        std::string error;
+        if (!gl.readBackBuffer(rgba, w, h) ||
+            !platform::writePng(options_.screenshots[i].file, rgba.data(), w, h, error)) {
+            std::fprintf(stderr, "vaxo2: screenshot %s failed %s\n",
+                         options_.screenshots[i].file.c_str(), error.c_str());
+        }
+    }
+}
+
+void Runtime::waitForDrawnFrame() {
+    AppContext& ctx = *context_;
+    Clock& clock = Clock::instance();
+    const int32_t started = ctx.frameStarted.load();
+    while (ctx.frameStarted.load() == started && !ctx.windowClosed)
+        clock.sleep(0);
+    while (ctx.frameDone.load() == started && !ctx.windowClosed)
+        clock.sleep(0);
+}
+
+uint32_t Runtime::scenarioThreadProc(platform::WorkerThread&) {
+    waitForDrawnFrame();
+    report_.scenarioStartFrame = context_->frameDone.load();
+    uint32_t result = 0;
+    if (!context_->windowClosed && hooks_.runScenario)
+        result = hooks_.runScenario(*context_);
+    window_->postMessage({wm::kDestroy, 0, 0});
+    return result;
+}
+
+}  // namespace vaxo2::app
