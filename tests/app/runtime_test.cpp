@@ -1,0 +1,217 @@
+// Whole-shell runs: headless, on the stepped clock, with hooks standing in for the subsystems.
+#include "app/runtime.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cstdio>
+#include <fstream>
+#include <mutex>
+
+#include "platform/clock.h"
+
+namespace vaxo2::app {
+namespace {
+
+namespace wm = platform::wm;
+
+RunOptions steppedHeadless() {
+    RunOptions o;
+    o.headless = true;
+    o.stepped = true;
+    return o;
+}
+
+// Keeps the scenario alive until the window closes, as a script waiting for input would.
+uint32_t waitForClose(AppContext& ctx) {
+    while (!ctx.windowClosed) platform::Clock::instance().sleep(16);
+    return 0;
+}
+
+TEST(Runtime, ScenarioStartsOnlyAfterOneCompleteFrame) {
+    std::atomic<int32_t> started{-1}, done{-1};
+    RuntimeHooks hooks;
+    hooks.runScenario = [&](AppContext& ctx) {
+        started = ctx.frameStarted.load();
+        done = ctx.frameDone.load();
+        return 0u;
+    };
+    Runtime runtime(steppedHeadless(), hooks);
+    EXPECT_EQ(runtime.run(), 0);
+    EXPECT_GE(done, 1);
+    EXPECT_EQ(started, done) << "the frame the scenario waited for was finished";
+    EXPECT_GE(runtime.report().framesDrawn, 1);
+}
+
+TEST(Runtime, EmptyScenarioEndsTheRunAndClosesTheWindow) {
+    Runtime runtime(steppedHeadless(), RuntimeHooks{});
+    EXPECT_EQ(runtime.run(), 0);
+    EXPECT_LE(runtime.report().framesDrawn, 5);
+}
+
+TEST(Runtime, ClosingSavesOnceAfterBothThreadsStopped) {
+    std::mutex m;
+    std::vector<std::string> events;
+    auto note = [&](const std::string& e) {
+        std::lock_guard lock(m);
+        events.push_back(e);
+    };
+    std::atomic<bool> scenarioEnded{false};
+    RuntimeHooks hooks;
+    hooks.loadSystemData = [&](AppContext&) { note("loadSystem"); };
+    hooks.loadAlreadyData = [&](AppContext&) { note("loadAlready"); };
+    hooks.saveSystemData = [&](AppContext& ctx) {
+        note(scenarioEnded && ctx.windowClosed ? "saveSystem" : "saveSystem-too-early");
+    };
+    hooks.saveAlreadyData = [&](AppContext&) { note("saveAlready"); };
+    hooks.runScenario = [&](AppContext& ctx) {
+        note("scenario");
+        waitForClose(ctx);
+        scenarioEnded = true;
+        return 0u;
+    };
+    RunOptions o = steppedHeadless();
+    o.exitAfter = 300;
+    Runtime runtime(o, hooks);
+    EXPECT_EQ(runtime.run(), 0);
+    const std::vector<std::string> expected = {"loadSystem", "loadAlready", "scenario",
+                                               "saveSystem", "saveAlready"};
+    EXPECT_EQ(events, expected);
+    const std::vector<std::string> steps = {"renderStopped", "scenarioStopped", "saveSystem",
+                                            "saveAlready", "tornDown"};
+    EXPECT_EQ(runtime.report().shutdownSteps, steps);
+}
+
+TEST(Runtime, SteppedRunDrawsOneFramePerIntervalUntilExitAfter) {
+    RuntimeHooks hooks;
+    hooks.runScenario = waitForClose;
+    RunOptions o = steppedHeadless();
+    o.exitAfter = 1600;
+    Runtime runtime(o, hooks);
+    EXPECT_EQ(runtime.run(), 0);
+    // 16 ms per frame on the stepped clock: about 100 frames, whatever the machine's speed.
+    EXPECT_GE(runtime.report().framesDrawn, 99);
+    EXPECT_LE(runtime.report().framesDrawn, 102);
+    EXPECT_EQ(runtime.report().firstPresentMs, 16u);
+}
+
+TEST(Runtime, TimedInputReachesTheInputManagerAtItsClockTime) {
+    std::mutex m;
+    std::vector<std::pair<uint32_t, platform::WindowMessage>> seen;
+    RuntimeHooks hooks;
+    hooks.runScenario = waitForClose;
+    hooks.inputManager = [&](const platform::WindowMessage& msg) {
+        if (msg.kind != wm::kLButtonDown && msg.kind != wm::kKeyDown) return;
+        std::lock_guard lock(m);
+        seen.push_back({platform::timeNow(), msg});
+    };
+    RunOptions o = steppedHeadless();
+    std::string error;
+    auto input = parseInputScript("200 click 640 360\n400 key RETURN\n", error);
+    ASSERT_TRUE(input) << error;
+    o.input = *input;
+    o.exitAfter = 600;
+    Runtime runtime(o, hooks);
+    EXPECT_EQ(runtime.run(), 0);
+    ASSERT_EQ(seen.size(), 2u);
+    EXPECT_EQ(seen[0].second.kind, wm::kLButtonDown);
+    EXPECT_EQ(wm::lParamX(seen[0].second.lParam), 640);
+    EXPECT_GE(seen[0].first, 200u);
+    EXPECT_LT(seen[0].first, 216u) << "delivered at the first frame at or after its time";
+    EXPECT_EQ(seen[1].second.wParam, platform::vk::kReturn);
+    EXPECT_GE(seen[1].first, 400u);
+    EXPECT_LT(seen[1].first, 416u);
+}
+
+TEST(Runtime, ScreenshotWritesTheFramePresentedAtItsTime) {
+    const std::string file = ::testing::TempDir() + "vaxo2_runtime_shot.png";
+    std::remove(file.c_str());
+    RuntimeHooks hooks;
+    hooks.runScenario = waitForClose;
+    RunOptions o = steppedHeadless();
+    o.screenshots.push_back({100, file});
+    o.exitAfter = 200;
+    Runtime runtime(o, hooks);
+    EXPECT_EQ(runtime.run(), 0);
+    std::ifstream png(file, std::ios::binary);
+    ASSERT_TRUE(png) << "no screenshot written";
+    char magic[8] = {};
+    png.read(magic, 8);
+    EXPECT_EQ(std::string(magic + 1, 3), "PNG");
+    // IHDR: width and height, big-endian, at offset 16.
+    unsigned char ihdr[8] = {};
+    png.seekg(16);
+    png.read(reinterpret_cast<char*>(ihdr), 8);
+    EXPECT_EQ((ihdr[2] << 8) | ihdr[3], 1280);
+    EXPECT_EQ((ihdr[6] << 8) | ihdr[7], 720);
+}
+
+TEST(CommandLine, ParsesEveryOptionAndRejectsMistakes) {
+    const char* argv[] = {"vaxo2",        "--game",       "g",         "--headless",
+                          "--stepped",    "--exit-after", "1500",      "--screenshot",
+                          "100:a.png",    "--screenshot", "2000:b.png", "--size",
+                          "1024x768"};
+    std::string error;
+    auto o = parseCommandLine(13, argv, error);
+    ASSERT_TRUE(o) << error;
+    EXPECT_EQ(o->gameFolder, "g");
+    EXPECT_TRUE(o->headless);
+    EXPECT_TRUE(o->stepped);
+    EXPECT_EQ(o->exitAfter.value_or(0), 1500u);
+    ASSERT_EQ(o->screenshots.size(), 2u);
+    EXPECT_EQ(o->screenshots[1].at, 2000u);
+    EXPECT_EQ(o->screenshots[1].file, "b.png");
+    EXPECT_EQ(o->clientWidth, 1024);
+    EXPECT_EQ(o->clientHeight, 768);
+
+    for (auto bad : {std::vector<const char*>{"vaxo2", "--exit-after"},
+                     std::vector<const char*>{"vaxo2", "--exit-after", "-5"},
+                     std::vector<const char*>{"vaxo2", "--screenshot", "a.png"},
+                     std::vector<const char*>{"vaxo2", "--size", "10x10"},
+                     std::vector<const char*>{"vaxo2", "--input", "/nonexistent/file"},
+                     std::vector<const char*>{"vaxo2", "--frobnicate"}}) {
+        error.clear();
+        EXPECT_FALSE(parseCommandLine(static_cast<int>(bad.size()), bad.data(), error));
+        EXPECT_FALSE(error.empty());
+    }
+}
+
+TEST(InputScript, EventsBecomeWindowMessagesSortedByTime) {
+    std::string error;
+    auto ev = parseInputScript(
+        "# a comment\n"
+        "500 key space\n"
+        "100 click 10 20   # trailing comment\n"
+        "100 rclick 30 40\n"
+        "300 wheel -120 5 6\n"
+        "600 altkey RETURN\n"
+        "700 keydown F10\n"
+        "800 close\n",
+        error);
+    ASSERT_TRUE(ev) << error;
+    ASSERT_EQ(ev->size(), 11u);
+    EXPECT_EQ((*ev)[0].message.kind, wm::kLButtonDown);
+    EXPECT_EQ((*ev)[1].message.kind, wm::kLButtonUp);
+    EXPECT_EQ((*ev)[2].message.kind, wm::kRButtonDown) << "equal times keep file order";
+    EXPECT_EQ((*ev)[4].message.kind, wm::kMouseWheel);
+    EXPECT_EQ(static_cast<int16_t>((*ev)[4].message.wParam >> 16), -120);
+    EXPECT_EQ((*ev)[5].message.wParam, platform::vk::kSpace);
+    EXPECT_EQ((*ev)[7].message.kind, wm::kSysKeyDown);
+    EXPECT_TRUE((*ev)[7].message.lParam & (1 << 29)) << "Alt is held";
+    EXPECT_EQ((*ev)[9].message.wParam, platform::vk::kF10);
+    EXPECT_EQ((*ev)[10].message.kind, wm::kClose);
+}
+
+TEST(InputScript, MistakesNameTheLine) {
+    std::string error;
+    EXPECT_FALSE(parseInputScript("100 click 1 2\nabc click 1 2\n", error));
+    EXPECT_NE(error.find("line 2"), std::string::npos) << error;
+    EXPECT_FALSE(parseInputScript("100 key NOSUCHKEY\n", error));
+    EXPECT_NE(error.find("NOSUCHKEY"), std::string::npos);
+    EXPECT_FALSE(parseInputScript("100 click 1\n", error));
+    EXPECT_FALSE(parseInputScript("100 click 1 99999\n", error));
+    EXPECT_FALSE(parseInputScript("100 dance\n", error));
+}
+
+}  // namespace
+}  // namespace vaxo2::app
