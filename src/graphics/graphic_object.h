@@ -1,0 +1,151 @@
+#pragma once
+// A node of a layer tree. Everything on screen is one of these; it shows at most one source,
+// takes its placement from its animation slots, and owns its layer children and the glyph
+// children that the text engine creates.
+#include <cstdint>
+#include <deque>
+#include <map>
+#include <memory>
+#include <string>
+
+#include "graphics/graphic_source.h"
+#include "graphics/stir_slot.h"
+#include "graphics/transform.h"
+#include "queue/queued_command.h"
+
+namespace vaxo2::graphics {
+
+using queue::LayerPath;
+
+// One pending message text of an object; consumed by the text layout engine.
+struct TextRequest {
+    std::string text;
+    int64_t fontNo = 0;
+    int64_t color = 0xFFFFFF;
+    int64_t charInterval = 0;
+    int64_t appearMode = 1;
+    int64_t appearStart = 0;
+    uint8_t repeatAppearance = 0;
+    int64_t repeatPeriod = 0;
+};
+
+// The text cursor and layout state of an object, reset by a page feed.
+struct TextLayoutState {
+    float penX = 0, penY = 0, penZ = 0;
+    int64_t lineIndent = 0;
+    int64_t glyphCount = 0;
+    int64_t appearDelay = 0;
+    uint8_t lineStart = 1;
+    uint8_t noLineBreak = 0;
+    queue::OptionalInt fontOverride;
+    queue::OptionalInt colorOverride;
+};
+
+class GraphicObject;
+
+// The text engine plugs in here: it lays pending requests out into glyph children during the
+// update and tints shared glyph textures just before a glyph draws.
+class TextEngineHooks {
+  public:
+    virtual ~TextEngineHooks() = default;
+    // Returns true when it processed anything (the object then counts as changed).
+    virtual bool processPendingText(GraphicObject& object) = 0;
+    virtual void tintBeforeDraw(GraphicObject& object) = 0;
+    // After a restore from a save slot: lays the stored text out again.
+    virtual void relayout(GraphicObject& object) = 0;
+};
+void setTextEngineHooks(TextEngineHooks* hooks);
+TextEngineHooks* textEngineHooks();
+
+class GraphicObject {
+  public:
+    using ChildMap = std::map<int64_t, std::unique_ptr<GraphicObject>>;
+
+    explicit GraphicObject(int64_t number = 0, GraphicObject* parent = nullptr);
+    ~GraphicObject();
+    GraphicObject(const GraphicObject&) = delete;
+    GraphicObject& operator=(const GraphicObject&) = delete;
+
+    // Back to a fresh object: no source, no children, identity matrices, a finished slot 0.
+    void reset();
+
+    // ---- tree operations; a null root or an empty path yields nothing ----
+    static GraphicObject* find(GraphicObject* root, const LayerPath& path);
+    // Creates missing intermediate levels; the last level is always made fresh (an existing
+    // object there is deleted with its subtree).
+    static GraphicObject* create(GraphicObject* root, const LayerPath& path);
+    // Removes the object from its parent (destroying its subtree) and marks the parent changed.
+    // A root is destroyed directly.
+    static void remove(GraphicObject* object);
+    // Empties the layer children (glyph children stay) and marks the object changed.
+    void clearChildren();
+    // Deletes every layer child.
+    void deleteAll();
+    // Deep copy: shares the sources, copies the slots, clones both child maps.
+    std::unique_ptr<GraphicObject> clone(GraphicObject* newParent = nullptr) const;
+    void setHide(int32_t value);
+    void markChanged() { changeCount ^= 1u; }
+
+    // ---- sources ----
+    void releaseSource();
+    void loadImage(const std::string& file);
+    void makeRenderTarget();
+    void setSource(SourceRef newSource);
+    void setShader(SourceRef newShader) { shader = std::move(newShader); }
+
+    // ---- frame update ----
+    // Advances a root by the time since its last update (0 the first time); returns whether
+    // anything in the tree changed.
+    bool updateRoot(uint32_t now);
+    // True when the last update saw a change anywhere in this subtree.
+    bool changedInLastUpdate() const { return changedInLastUpdate_; }
+
+    // ---- GraphicWait ----
+    // Busy while a slot with Loop >= 0 has not finished, or while its movie has not played out.
+    bool busy();
+
+    // ---- fields ----
+    int64_t number = 0;
+    SourceRef source;
+    SourceRef shader;
+    GraphicObject* parent = nullptr;
+    int32_t hide = 0;
+    int64_t StencilAction = 0;
+    queue::OptionalInt textSetting;
+    TextLayoutState textLayout;
+    Mat4 worldMatrix = Mat4::identity();
+    Mat4 drawMatrix = Mat4::identity();
+    float transmittance = 0.0f;
+    float rate = 1.0f;
+    uint32_t lastUpdate = 0;
+    uint32_t changeCount = 0;
+    Float3 accumulatedPosition{0, 0, 0};
+    int32_t movieWaitCount = 0;
+    uint8_t byteFlag = 0;
+    std::string text;
+    std::deque<TextRequest> textRequests;
+    // Glyphs: the colour the text engine gives them (tinted at draw time when given).
+    queue::OptionalInt color;
+    std::map<int64_t, StirSlot> slots;
+    ChildMap layerChildren;
+    ChildMap glyphChildren;
+
+  private:
+    bool update(int64_t dt, const GraphicObject* parentObject);
+    bool changedInLastUpdate_ = false;
+};
+
+// Movie sources report playback state through this (the movie subsystem registers it).
+class MovieStatus {
+  public:
+    virtual ~MovieStatus() = default;
+    // Whether a player exists for the source yet.
+    virtual bool hasPlayer(const GraphicSource& source) = 0;
+    virtual bool playing(const GraphicSource& source) = 0;
+    // True once per new frame delivered since the last call.
+    virtual bool takeNewFrame(GraphicSource& source) = 0;
+};
+void setMovieStatus(MovieStatus* status);
+MovieStatus* movieStatus();
+
+}  // namespace vaxo2::graphics

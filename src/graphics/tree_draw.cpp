@@ -1,0 +1,260 @@
+#include "graphics/tree_draw.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace vaxo2::graphics {
+
+namespace {
+
+// Pictures larger than this are refused rather than allocated (a corrupt header can claim
+// any size).
+constexpr int64_t kMaxImagePixels = int64_t{1} << 26;  // 64 M pixels, 256 MB of BGRA
+constexpr int32_t kMaxImageSide = 1 << 15;
+
+void setTileVertices(Tile& tile, float left, float top, float width, float height, float u1,
+                     float v1, const Float3& offset) {
+    const float right = left + width;
+    const float bottom = top - height;
+    tile.vertices[0] = TileVertex{left, top, 0, 0xFFFFFFFFu, 0, 0};
+    tile.vertices[1] = TileVertex{right, top, 0, 0xFFFFFFFFu, u1, 0};
+    tile.vertices[2] = TileVertex{left, bottom, 0, 0xFFFFFFFFu, 0, v1};
+    tile.vertices[3] = TileVertex{right, bottom, 0, 0xFFFFFFFFu, u1, v1};
+    for (TileVertex& v : tile.vertices) {
+        v.x += offset.x;
+        v.y += offset.y;
+        v.z += offset.z;
+    }
+}
+
+}  // namespace
+
+StencilMode stencilModeFor(int64_t stencilAction) {
+    switch (stencilAction) {
+        case 0:
+            return StencilMode::TestEqual255;
+        case 1:
+            return StencilMode::Write255;
+        case 2:
+            return StencilMode::WriteZero;
+        case 3:
+            return StencilMode::Invert;
+        default:
+            return StencilMode::Unchanged;
+    }
+}
+
+uint32_t alphaByte(float transmittance) {
+    float t = transmittance;
+    if (!(t > 0.0f)) {
+        t = 0.0f;
+    } else if (t > 1.0f) {
+        t = 1.0f;
+    }
+    return 255u - static_cast<uint32_t>(t * 255.0f);
+}
+
+bool realizeImage(GraphicSource& source, RenderBackend& backend) {
+    std::vector<uint8_t> bytes;
+    if (!backend.readFile(source.name(), bytes)) {
+        return false;
+    }
+    DecodedImage image;
+    if (!backend.decodeImage(bytes, image)) {
+        return false;
+    }
+    if (image.width <= 0 || image.height <= 0 || image.width > kMaxImageSide ||
+        image.height > kMaxImageSide || int64_t{image.width} * image.height > kMaxImagePixels ||
+        image.bgra.size() < static_cast<size_t>(image.width) * image.height * 4) {
+        return false;
+    }
+    source.releaseTextures();
+    const int32_t maxSide = std::max(1, backend.maxTextureSize());
+    source.width = image.width;
+    source.height = image.height;
+    source.tileWidth = std::min(image.width, maxSide);
+    source.tileHeight = std::min(image.height, maxSide);
+    const int32_t columns = (image.width + source.tileWidth - 1) / source.tileWidth;
+    const int32_t rows = (image.height + source.tileHeight - 1) / source.tileHeight;
+    source.paddedWidth = columns * source.tileWidth;
+    source.paddedHeight = rows * source.tileHeight;
+
+    std::vector<uint8_t> pixels(static_cast<size_t>(source.tileWidth) * source.tileHeight * 4);
+    source.tiles.clear();
+    source.tiles.reserve(static_cast<size_t>(columns) * rows);
+    for (int32_t row = 0; row < rows; ++row) {
+        for (int32_t column = 0; column < columns; ++column) {
+            const int32_t x0 = column * source.tileWidth;
+            const int32_t y0 = row * source.tileHeight;
+            const int32_t w = std::min(source.tileWidth, image.width - x0);
+            const int32_t h = std::min(source.tileHeight, image.height - y0);
+            std::fill(pixels.begin(), pixels.end(), 0);
+            for (int32_t y = 0; y < h; ++y) {
+                const uint8_t* from =
+                    image.bgra.data() + (static_cast<size_t>(y0 + y) * image.width + x0) * 4;
+                std::copy(from, from + static_cast<size_t>(w) * 4,
+                          pixels.data() + static_cast<size_t>(y) * source.tileWidth * 4);
+            }
+            Tile tile;
+            tile.texture =
+                backend.createTexture(source.tileWidth, source.tileHeight, pixels.data());
+            setTileVertices(
+                tile, static_cast<float>(x0) - image.width / 2.0f,
+                image.height / 2.0f - static_cast<float>(y0), static_cast<float>(w),
+                static_cast<float>(h), static_cast<float>(w) / static_cast<float>(source.tileWidth),
+                static_cast<float>(h) / static_cast<float>(source.tileHeight), source.offset);
+            source.tiles.push_back(tile);
+        }
+    }
+    source.backend = &backend;
+    source.state = 1;
+    ++source.changeCount;
+    return true;
+}
+
+bool realizeRenderTarget(GraphicSource& source, RenderBackend& backend) {
+    int32_t width = 0;
+    int32_t height = 0;
+    backend.backBufferSize(width, height);
+    if (width <= 0 || height <= 0) {
+        return false;
+    }
+    source.releaseTextures();
+    const int32_t maxSide = std::max(1, backend.maxTextureSize());
+    width = std::min(width, maxSide);
+    height = std::min(height, maxSide);
+    const TextureId target = backend.createRenderTarget(width, height);
+    if (target == 0) {
+        return false;
+    }
+    source.width = source.tileWidth = source.paddedWidth = width;
+    source.height = source.tileHeight = source.paddedHeight = height;
+    source.renderTarget = target;
+    Tile tile;
+    tile.texture = target;
+    setTileVertices(tile, -width / 2.0f, height / 2.0f, static_cast<float>(width),
+                    static_cast<float>(height), 1.0f, 1.0f, source.offset);
+    source.tiles.assign(1, tile);
+    source.backend = &backend;
+    source.state = 1;
+    ++source.changeCount;
+    return true;
+}
+
+bool realizeSource(GraphicSource& source, RenderBackend& backend) {
+    if (source.ready()) {
+        return true;
+    }
+    switch (source.kind()) {
+        case SourceKind::Image:
+            return realizeImage(source, backend);
+        case SourceKind::RenderTarget:
+            return realizeRenderTarget(source, backend);
+        default:
+            if (const SourceRealizer* realizer = sourceRealizer(source.kind())) {
+                return (*realizer)(source, backend) && source.ready();
+            }
+            return false;
+    }
+}
+
+void drawObject(GraphicObject& object, RenderBackend& backend, bool allowRenderTarget) {
+    if (!object.source) {
+        return;
+    }
+    GraphicSource& source = *object.source;
+    const SourceKind kind = source.kind();
+    const bool drawable = kind == SourceKind::Image || kind == SourceKind::Movie ||
+                          kind == SourceKind::TextSurface ||
+                          (allowRenderTarget && kind == SourceKind::RenderTarget);
+    if (!drawable) {
+        return;
+    }
+    if (!realizeSource(source, backend)) {
+        return;
+    }
+    if (object.color.given) {
+        if (TextEngineHooks* hooks = textEngineHooks()) {
+            hooks->tintBeforeDraw(object);
+        }
+    }
+    const uint32_t alpha = alphaByte(object.transmittance);
+    if (alpha == 0) {
+        return;
+    }
+    QuadDraw quad;
+    quad.world = object.drawMatrix;
+    if (!(source.scale == Float3{1, 1, 1})) {
+        quad.world =
+            Mat4::scaling(Vec3{source.scale.x, source.scale.y, source.scale.z}) * object.drawMatrix;
+    }
+    if (object.shader) {
+        quad.program = object.shader->name();
+    }
+    quad.stencil = stencilModeFor(object.StencilAction);
+    const uint32_t diffuse = (alpha << 24) | 0xFFFFFFu;
+    for (const Tile& tile : source.tiles) {
+        quad.texture = tile.texture;
+        for (int i = 0; i < 4; ++i) {
+            quad.vertices[i] = tile.vertices[i];
+            quad.vertices[i].diffuse = diffuse;
+        }
+        backend.drawQuad(quad);
+    }
+}
+
+void drawSubtree(GraphicObject& object, RenderBackend& backend) {
+    if (object.hide == 1) {
+        return;
+    }
+    auto firstNonNegative = object.layerChildren.lower_bound(0);
+    for (auto it = object.layerChildren.begin(); it != firstNonNegative; ++it) {
+        drawSubtree(*it->second, backend);
+    }
+    drawObject(object, backend);
+    for (auto it = firstNonNegative; it != object.layerChildren.end(); ++it) {
+        drawSubtree(*it->second, backend);
+    }
+    for (auto& [key, glyph] : object.glyphChildren) {
+        drawSubtree(*glyph, backend);
+    }
+}
+
+Float3 renderTargetScale(int32_t tileWidth, int32_t tileHeight, float windowAspect) {
+    const float designAspect = static_cast<float>(kDesignWidth) / kDesignHeight;
+    const float r = windowAspect / designAspect;
+    const float sx = static_cast<float>(kDesignWidth) / static_cast<float>(tileWidth);
+    const float sy = static_cast<float>(kDesignHeight) / static_cast<float>(tileHeight);
+    if (r > 1.0f) {
+        return Float3{sx * r, sy, 1.0f};
+    }
+    return Float3{sx, sy / r, 1.0f};
+}
+
+void drawTree(GraphicObject& root, RenderBackend& backend, float windowAspect) {
+    const bool intoTarget = root.source && root.source->kind() == SourceKind::RenderTarget;
+    if (!intoTarget) {
+        drawSubtree(root, backend);
+        return;
+    }
+    if (root.hide == 1) {
+        return;
+    }
+    GraphicSource& target = *root.source;
+    if (!realizeSource(target, backend)) {
+        return;
+    }
+    backend.beginRenderTarget(target.renderTarget);
+    drawSubtree(root, backend);
+    backend.endRenderTarget();
+    if (target.tileWidth != 0 && target.tileHeight != 0) {
+        target.scale = renderTargetScale(target.tileWidth, target.tileHeight, windowAspect);
+    }
+    drawObject(root, backend, true);
+}
+
+void releaseAllTextures() {
+    sourceCache().forEach([](GraphicSource& source) { source.releaseTextures(); });
+}
+
+}  // namespace vaxo2::graphics

@@ -1,0 +1,44 @@
+#pragma once
+// Drawing a layer tree: the order (negative layers behind their parent, glyphs last), the
+// per-object state (alpha from transmittance, stencil by StencilAction, source scale), lazy
+// realization of image and render-target sources, and the render-target root of a transition.
+#include <cstdint>
+
+#include "graphics/graphic_object.h"
+#include "graphics/render_backend.h"
+
+namespace vaxo2::graphics {
+
+// Design surface.
+constexpr int32_t kDesignWidth = 1280;
+constexpr int32_t kDesignHeight = 720;
+
+// 255 - trunc(clamp(transmittance, 0, 1) * 255); a NaN counts as opaque.
+uint32_t alphaByte(float transmittance);
+
+// Realizes an image source: decode, cut into tiles of at most the maximum texture size, centre
+// with y up. Leaves it unrealized when the file cannot be read or decoded.
+bool realizeImage(GraphicSource& source, RenderBackend& backend);
+// Realizes the shared render-target source: a square target covering the back buffer.
+bool realizeRenderTarget(GraphicSource& source, RenderBackend& backend);
+// Realizes any kind (image and render target here, the rest through registered realizers).
+bool realizeSource(GraphicSource& source, RenderBackend& backend);
+
+// Draws one object's own picture (kinds 1, 2, 3; kind 5 only when asked by drawTree).
+void drawObject(GraphicObject& object, RenderBackend& backend, bool allowRenderTarget = false);
+// Draws an object and its subtree in layer order.
+void drawSubtree(GraphicObject& object, RenderBackend& backend);
+
+// The scale that maps a render texture of tile size onto the visible area for a window of
+// the given aspect ratio (width / height).
+Float3 renderTargetScale(int32_t tileWidth, int32_t tileHeight, float windowAspect);
+
+// Draws a whole tree inside a frame whose camera is set up. A root with a render-target
+// source draws its subtree into the target, then itself as one quad with its shader.
+void drawTree(GraphicObject& root, RenderBackend& backend, float windowAspect);
+
+// Device reset or teardown: drops every cached source's textures (render targets and images
+// alike); they are rebuilt at their next draw.
+void releaseAllTextures();
+
+}  // namespace vaxo2::graphics
