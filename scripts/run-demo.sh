@@ -1,0 +1,20 @@
+#!/usr/bin/env bash
+# Builds the demo game and runs it: in a window when there is a display, otherwise headless on
+# the stepped clock with the auto-play input, writing screenshots under out/.
+set -eu
+build=${1:-build}
+cmake --build "$build" -j"$(nproc)" --target demo_game
+game="$build/demo/game"
+root=$(pwd)
+if [ -n "${DISPLAY:-}${WAYLAND_DISPLAY:-}" ] && [ -z "${VAXO2_DEMO_HEADLESS:-}" ]; then
+  exec "$build/vaxo2" --game "$game"
+fi
+mkdir -p out
+shots=()
+for t in 500 1200 2600 3200 4000; do
+  shots+=(--screenshot "$t:$root/out/demo-$t.png")
+done
+SDL_AUDIODRIVER=${SDL_AUDIODRIVER:-dummy} "$build/vaxo2" --game "$game" --headless --stepped \
+  --input "$root/demo/input.txt" --exit-after 8000 "${shots[@]}"
+echo "headless demo finished; screenshots:"
+ls -1 out/demo-*.png
