@@ -1,0 +1,219 @@
+#include "io/data_file.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <utility>
+
+#include "io/string_utils.h"
+#include "platform/system.h"
+
+namespace vaxo2::io {
+
+DataFile::~DataFile() {
+    close();
+}
+
+DataFile::DataFile(DataFile&& other) noexcept
+    : fd_(std::exchange(other.fd_, -1)),
+      sizeLimit_(other.sizeLimit_),
+      lastError_(other.lastError_) {}
+
+DataFile& DataFile::operator=(DataFile&& other) noexcept {
+    if (this != &other) {
+        close();
+        fd_ = std::exchange(other.fd_, -1);
+        sizeLimit_ = other.sizeLimit_;
+        lastError_ = other.lastError_;
+    }
+    return *this;
+}
+
+std::string DataFile::errorText(const std::string& fileName, int errorCode) {
+    // The whole text is bounded like the dialog buffer it replaces.
+    return format("filename:%s\nerrorcode:%d\n\nerrorcomment:%s\n", fileName.c_str(), errorCode,
+                  std::strerror(errorCode));
+}
+
+bool DataFile::askRetry(const std::string& fileName, const char* caption) const {
+    int answer = platform::showMessageBox(errorText(fileName, lastError_), caption,
+                                          platform::mb::kIconWarning | platform::mb::kRetryCancel);
+    return answer == platform::mb::kIdRetry;
+}
+
+bool DataFile::openForReading(const std::string& fileName, bool showErrors) {
+    if (isOpen()) {
+        return false;
+    }
+    for (;;) {
+        int fd = ::open(fileName.c_str(), O_RDONLY | O_CLOEXEC);
+        if (fd < 0) {
+            lastError_ = errno;
+        } else {
+            struct stat st {};
+            if (::fstat(fd, &st) != 0) {
+                lastError_ = errno;
+                ::close(fd);
+            } else if (S_ISDIR(st.st_mode)) {
+                // A folder opens on this platform but is no data file.
+                lastError_ = EISDIR;
+                ::close(fd);
+            } else if (sizeLimit_ != 0 && static_cast<uint64_t>(st.st_size) > sizeLimit_) {
+                lastError_ = ENOMEM;
+                ::close(fd);
+            } else {
+                fd_ = fd;
+                lastError_ = 0;
+            }
+        }
+        if (isOpen() || !showErrors) {
+            return isOpen();
+        }
+        if (!askRetry(fileName, "ReadFile Access Error")) {
+            return false;
+        }
+    }
+}
+
+bool DataFile::openForWriting(const std::string& fileName, bool showErrors, bool append) {
+    if (isOpen()) {
+        return false;
+    }
+    int flags = O_WRONLY | O_CREAT | O_CLOEXEC | (append ? 0 : O_TRUNC);
+    for (;;) {
+        int fd = ::open(fileName.c_str(), flags, 0644);
+        if (fd < 0) {
+            lastError_ = errno;
+        } else {
+            fd_ = fd;
+            lastError_ = 0;
+        }
+        if (isOpen() || !showErrors) {
+            return isOpen();
+        }
+        if (!askRetry(fileName, "WriteFile Access Error")) {
+            return false;
+        }
+    }
+}
+
+uint32_t DataFile::read(void* buffer, uint32_t count) {
+    if (!isOpen()) {
+        return 0;
+    }
+    auto* out = static_cast<uint8_t*>(buffer);
+    uint32_t done = 0;
+    while (done < count) {
+        ssize_t n = ::read(fd_, out + done, count - done);
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n <= 0) {
+            if (n < 0) {
+                lastError_ = errno;
+            }
+            break;
+        }
+        done += static_cast<uint32_t>(n);
+    }
+    return done;
+}
+
+uint32_t DataFile::readAt(uint64_t offset, void* buffer, uint32_t count) {
+    if (!isOpen() || offset > static_cast<uint64_t>(INT64_MAX)) {
+        return 0;
+    }
+    auto* out = static_cast<uint8_t*>(buffer);
+    uint32_t done = 0;
+    while (done < count) {
+        ssize_t n = ::pread(fd_, out + done, count - done, static_cast<off_t>(offset + done));
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n <= 0) {
+            if (n < 0) {
+                lastError_ = errno;
+            }
+            break;
+        }
+        done += static_cast<uint32_t>(n);
+    }
+    return done;
+}
+
+uint32_t DataFile::write(const void* buffer, uint32_t count) {
+    if (!isOpen()) {
+        return 0;
+    }
+    if (sizeLimit_ != 0) {
+        uint64_t current = size();
+        if (current == kError || current + count > sizeLimit_) {
+            lastError_ = current == kError ? lastError_ : ENOMEM;
+            return 0;
+        }
+    }
+    const auto* in = static_cast<const uint8_t*>(buffer);
+    uint32_t done = 0;
+    while (done < count) {
+        ssize_t n = ::write(fd_, in + done, count - done);
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n <= 0) {
+            if (n < 0) {
+                lastError_ = errno;
+            }
+            break;
+        }
+        done += static_cast<uint32_t>(n);
+    }
+    return done;
+}
+
+uint64_t DataFile::size() {
+    if (!isOpen()) {
+        return 0;
+    }
+    struct stat st {};
+    if (::fstat(fd_, &st) != 0) {
+        lastError_ = errno;
+        return kError;
+    }
+    return static_cast<uint64_t>(st.st_size);
+}
+
+uint64_t DataFile::position() {
+    return seek(0, kCurrent);
+}
+
+uint64_t DataFile::seek(int64_t distance, uint32_t origin) {
+    if (!isOpen()) {
+        return 0;
+    }
+    int whence = origin == kBegin     ? SEEK_SET
+                 : origin == kCurrent ? SEEK_CUR
+                 : origin == kEnd     ? SEEK_END
+                                      : -1;
+    if (whence < 0) {
+        lastError_ = EINVAL;
+        return kError;
+    }
+    off_t r = ::lseek(fd_, static_cast<off_t>(distance), whence);
+    if (r < 0) {
+        lastError_ = errno;
+        return kError;
+    }
+    return static_cast<uint64_t>(r);
+}
+
+void DataFile::close() {
+    if (fd_ >= 0) {
+        ::close(fd_);
+        fd_ = -1;
+    }
+}
+
+}  // namespace vaxo2::io

@@ -1,0 +1,288 @@
+#include "io/pack_archive.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "io/data_file.h"
+#include "io/string_utils.h"
+
+namespace vaxo2::io {
+
+namespace {
+
+uint32_t readU32(const uint8_t* p) {
+    return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) |
+           (static_cast<uint32_t>(p[2]) << 16) | (static_cast<uint32_t>(p[3]) << 24);
+}
+
+// Index bytes are read in slices of whole entries, so a huge declared index never needs one
+// huge buffer.
+constexpr size_t kIndexSlice = kPackIndexEntrySize * 4096;
+// Names are read from one covering window when the names lie close together (the usual
+// layout); scattered names are read one by one.
+constexpr uint64_t kNameWindowLimit = 64ull << 20;
+// Longer names are no real resource paths; they are skipped rather than allocated.
+constexpr uint32_t kMaxNameLength = 4096;
+
+struct RawEntry {
+    uint32_t nameOffset;
+    uint32_t nameLength;
+    uint32_t dataOffset;
+    uint32_t dataSize;
+};
+
+class FileSource : public ByteSource {
+  public:
+    explicit FileSource(DataFile& file) : file_(file), size_(file.size()) {}
+    uint64_t size() override { return size_ == DataFile::kError ? 0 : size_; }
+    size_t readAt(uint64_t offset, void* buffer, size_t count) override {
+        size_t done = 0;
+        auto* out = static_cast<uint8_t*>(buffer);
+        while (done < count) {
+            uint32_t part = static_cast<uint32_t>(std::min<size_t>(count - done, 1u << 30));
+            uint32_t n = file_.readAt(offset + done, out + done, part);
+            done += n;
+            if (n < part) {
+                break;
+            }
+        }
+        return done;
+    }
+
+  private:
+    DataFile& file_;
+    uint64_t size_;
+};
+
+void note(PackIndexReport& report, const std::string& problem) {
+    if (report.problem.empty()) {
+        report.problem = problem;
+    }
+}
+
+}  // namespace
+
+size_t MemorySource::readAt(uint64_t offset, void* buffer, size_t count) {
+    if (offset >= size_) {
+        return 0;
+    }
+    size_t n = std::min<uint64_t>(count, size_ - offset);
+    std::memcpy(buffer, data_ + offset, n);
+    return n;
+}
+
+bool findEmbeddedPack(ByteSource& source, uint64_t& packStart) {
+    uint64_t size = source.size();
+    if (size < kPackTrailerSize) {
+        return false;
+    }
+    uint8_t trailer[kPackTrailerSize];
+    if (source.readAt(size - kPackTrailerSize, trailer, sizeof trailer) != sizeof trailer) {
+        return false;
+    }
+    if (std::memcmp(trailer, kEmbeddedPackMarker, kEmbeddedPackMarkerSize) != 0) {
+        return false;
+    }
+    // packStart is a signed 32-bit field.
+    auto start = static_cast<int32_t>(readU32(trailer + 24));
+    if (start < 0) {
+        return false;
+    }
+    packStart = static_cast<uint64_t>(start);
+    return true;
+}
+
+void readPackIndex(ByteSource& source, bool embedded, std::vector<PackEntry>& entries,
+                   PackIndexReport* reportOut) {
+    PackIndexReport localReport;
+    PackIndexReport& report = reportOut != nullptr ? *reportOut : localReport;
+    report = PackIndexReport{};
+    report.opened = true;
+    entries.clear();
+    const uint64_t fileSize = source.size();
+
+    uint64_t base = 0;
+    if (embedded) {
+        if (findEmbeddedPack(source, base)) {
+            report.embeddedFound = true;
+        } else if (fileSize >= kPackTrailerSize) {
+            // The marker text is there but the start is negative: nothing to read.
+            uint8_t marker[kEmbeddedPackMarkerSize];
+            if (source.readAt(fileSize - kPackTrailerSize, marker, sizeof marker) ==
+                    sizeof marker &&
+                std::memcmp(marker, kEmbeddedPackMarker, sizeof marker) == 0) {
+                note(report, "embedded pack start is negative");
+                return;
+            }
+        }
+    }
+    report.packStart = base;
+
+    uint8_t header[kPackHeaderSize];
+    if (base > fileSize || fileSize - base < kPackHeaderSize ||
+        source.readAt(base, header, sizeof header) != sizeof header) {
+        note(report, "header lies outside the file");
+        return;
+    }
+    const uint32_t indexOffset = readU32(header + 16);
+    const uint32_t indexSize = readU32(header + 20);
+    report.declaredEntries = indexSize / kPackIndexEntrySize;
+    if (indexOffset > fileSize) {
+        note(report, "index lies outside the file");
+        report.skippedEntries = report.declaredEntries;
+        return;
+    }
+    report.headerValid = true;
+    uint64_t available = std::min<uint64_t>(indexSize, fileSize - indexOffset);
+    const uint32_t readable = static_cast<uint32_t>(available / kPackIndexEntrySize);
+    if (readable < report.declaredEntries) {
+        note(report, "index runs past the end of the file");
+        report.skippedEntries += report.declaredEntries - readable;
+    }
+
+    // Pass 1: the index itself, keeping the entries whose ranges lie inside the file.
+    std::vector<RawEntry> raw;
+    std::vector<uint8_t> slice;
+    uint64_t nameLow = UINT64_MAX;
+    uint64_t nameHigh = 0;
+    for (uint32_t first = 0; first < readable;) {
+        uint32_t count = std::min<uint32_t>(readable - first, kIndexSlice / kPackIndexEntrySize);
+        slice.resize(static_cast<size_t>(count) * kPackIndexEntrySize);
+        size_t got = source.readAt(indexOffset + uint64_t{first} * kPackIndexEntrySize,
+                                   slice.data(), slice.size());
+        uint32_t whole = static_cast<uint32_t>(got / kPackIndexEntrySize);
+        for (uint32_t i = 0; i < whole; ++i) {
+            const uint8_t* p = slice.data() + size_t{i} * kPackIndexEntrySize;
+            RawEntry e{readU32(p), readU32(p + 4), readU32(p + 8), readU32(p + 12)};
+            uint64_t nameEnd = uint64_t{e.nameOffset} + e.nameLength;
+            uint64_t dataEnd = uint64_t{e.dataOffset} + e.dataSize;
+            if (e.nameLength == 0 || nameEnd > fileSize) {
+                note(report, "an entry's name lies outside the file");
+                ++report.skippedEntries;
+                continue;
+            }
+            if (e.dataSize != 0 && dataEnd > fileSize) {
+                note(report, "an entry's data lies outside the file");
+                ++report.skippedEntries;
+                continue;
+            }
+            nameLow = std::min<uint64_t>(nameLow, e.nameOffset);
+            nameHigh = std::max<uint64_t>(nameHigh, nameEnd);
+            raw.push_back(e);
+        }
+        if (whole < count) {
+            note(report, "index could not be read");
+            report.skippedEntries += readable - first - whole;
+            break;
+        }
+        first += count;
+    }
+
+    // Pass 2: the names.
+    std::vector<uint8_t> window;
+    bool useWindow = !raw.empty() && nameHigh - nameLow <= kNameWindowLimit;
+    if (useWindow) {
+        window.resize(static_cast<size_t>(nameHigh - nameLow));
+        if (source.readAt(nameLow, window.data(), window.size()) != window.size()) {
+            useWindow = false;
+        }
+    }
+    std::vector<uint8_t> single;
+    entries.reserve(raw.size());
+    for (const RawEntry& e : raw) {
+        const uint8_t* name = nullptr;
+        size_t length = e.nameLength;
+        if (useWindow) {
+            name = window.data() + (e.nameOffset - nameLow);
+        } else {
+            length = std::min<uint32_t>(e.nameLength, kMaxNameLength);
+            single.resize(length);
+            length = source.readAt(e.nameOffset, single.data(), length);
+            name = single.data();
+        }
+        const void* zero = std::memchr(name, 0, length);
+        if (zero == nullptr) {
+            note(report, "an entry's name has no terminator");
+            ++report.skippedEntries;
+            continue;
+        }
+        PackEntry entry;
+        entry.dataOffset = e.dataOffset;
+        entry.dataSize = e.dataSize;
+        entry.name.assign(reinterpret_cast<const char*>(name),
+                          static_cast<const uint8_t*>(zero) - name);
+        entries.push_back(std::move(entry));
+    }
+}
+
+PackArchive::PackArchive(std::string filePath, bool embedded)
+    : fileName_(std::move(filePath)), embedded_(embedded) {}
+
+void PackArchive::ensureLoaded() {
+    std::call_once(loadOnce_, [this] {
+        DataFile file;
+        if (!file.openForReading(fileName_, false)) {
+            report_.problem = "cannot open";
+            return;
+        }
+        FileSource source(file);
+        readPackIndex(source, embedded_, entries_, &report_);
+        byName_.reserve(entries_.size());
+        for (uint32_t i = 0; i < entries_.size(); ++i) {
+            // emplace keeps the first position of equal names.
+            byName_.emplace(foldCase(entries_[i].name), i);
+        }
+    });
+}
+
+int32_t PackArchive::entryCount() {
+    ensureLoaded();
+    return static_cast<int32_t>(entries_.size());
+}
+
+const std::vector<PackEntry>& PackArchive::entries() {
+    ensureLoaded();
+    return entries_;
+}
+
+const PackIndexReport& PackArchive::report() {
+    ensureLoaded();
+    return report_;
+}
+
+const PackEntry* PackArchive::findEntry(const std::string& name) {
+    ensureLoaded();
+    // A name with a zero byte compares, as a C string, only up to that byte.
+    auto it = byName_.find(foldCase(std::string(name.c_str())));
+    return it == byName_.end() ? nullptr : &entries_[it->second];
+}
+
+bool PackArchive::readEntry(const PackEntry& entry, std::vector<uint8_t>& out) const {
+    DataFile file;
+    if (!file.openForReading(fileName_, false)) {
+        return false;
+    }
+    // Bytes a short read leaves unfilled stay zero.
+    out.assign(entry.dataSize, 0);
+    if (!out.empty()) {
+        file.readAt(entry.dataOffset, out.data(), entry.dataSize);
+    }
+    return true;
+}
+
+bool PackArchive::find(const std::string& name, std::vector<uint8_t>& out) {
+    const PackEntry* entry = findEntry(name);
+    return entry != nullptr && readEntry(*entry, out);
+}
+
+bool PackArchive::findByScan(const std::string& name, std::vector<uint8_t>& out) {
+    ensureLoaded();
+    for (const PackEntry& entry : entries_) {
+        if (compareIgnoreCase(entry.name.c_str(), name.c_str()) == 0) {
+            return readEntry(entry, out);
+        }
+    }
+    return false;
+}
+
+}  // namespace vaxo2::io

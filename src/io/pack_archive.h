@@ -1,0 +1,101 @@
+#pragma once
+// Pack archives: one file holding many data files and an index of their names. All offsets in
+// a pack are absolute positions in the file that holds it (a pack may be appended to another
+// file, found then through the trailer at the file's end).
+#include <cstddef>
+#include <cstdint>
+#include <mutex>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+namespace vaxo2::io {
+
+constexpr size_t kPackHeaderSize = 24;
+constexpr size_t kPackIndexEntrySize = 20;
+constexpr size_t kPackTrailerSize = 32;
+constexpr char kEmbeddedPackMarker[] = "VaxoExecuteComponentType";  // 24 bytes, no terminator
+constexpr size_t kEmbeddedPackMarkerSize = 24;
+
+struct PackEntry {
+    uint32_t dataOffset = 0;
+    uint32_t dataSize = 0;
+    std::string name;
+};
+
+// Random access to the bytes of a pack (a file, or memory in tests and fuzzing).
+class ByteSource {
+  public:
+    virtual ~ByteSource() = default;
+    virtual uint64_t size() = 0;
+    // Bytes actually read (fewer at the end of the source).
+    virtual size_t readAt(uint64_t offset, void* buffer, size_t count) = 0;
+};
+
+class MemorySource : public ByteSource {
+  public:
+    MemorySource(const uint8_t* data, size_t size) : data_(data), size_(size) {}
+    uint64_t size() override { return size_; }
+    size_t readAt(uint64_t offset, void* buffer, size_t count) override;
+
+  private:
+    const uint8_t* data_;
+    size_t size_;
+};
+
+// What an index load found, for tools that want to tell a damaged pack from a good one.
+struct PackIndexReport {
+    bool opened = false;       // the source could be read at all
+    bool headerValid = false;  // header (and trailer, when embedded) are inside the file
+    bool embeddedFound = false;
+    uint64_t packStart = 0;
+    uint32_t declaredEntries = 0;  // indexSize / 20
+    uint32_t skippedEntries = 0;   // entries whose name or data lie outside the file, or whose
+                                   // name has no terminator
+    std::string problem;           // first problem met, for messages
+};
+
+// Reads the header and index. Entries that do not fit in the source are skipped; the rest
+// are returned in index order. Allocation stays bounded by the source's size.
+void readPackIndex(ByteSource& source, bool embedded, std::vector<PackEntry>& entries,
+                   PackIndexReport* report = nullptr);
+
+// Where an embedded pack starts: true and `packStart` when the last 32 bytes carry the marker.
+bool findEmbeddedPack(ByteSource& source, uint64_t& packStart);
+
+class PackArchive {
+  public:
+    explicit PackArchive(std::string filePath, bool embedded = false);
+    PackArchive(const PackArchive&) = delete;
+    PackArchive& operator=(const PackArchive&) = delete;
+
+    // Looks the name up (ASCII letters without case, every other byte exactly; the first equal
+    // entry in index order wins) and reads its data. An entry of size 0 is found with an empty
+    // buffer. The index is read on the first call only, once even under concurrent calls.
+    bool find(const std::string& name, std::vector<uint8_t>& out);
+    // The same lookup as a plain scan of the index: the reference the hashed lookup must match.
+    bool findByScan(const std::string& name, std::vector<uint8_t>& out);
+
+    // Null when the name is not in the pack.
+    const PackEntry* findEntry(const std::string& name);
+
+    void ensureLoaded();
+    int32_t entryCount();
+    const std::vector<PackEntry>& entries();
+    const PackIndexReport& report();
+    const std::string& fileName() const { return fileName_; }
+    bool embedded() const { return embedded_; }
+
+  private:
+    bool readEntry(const PackEntry& entry, std::vector<uint8_t>& out) const;
+
+    std::string fileName_;
+    bool embedded_;
+    std::once_flag loadOnce_;
+    std::vector<PackEntry> entries_;
+    // Folded name -> position of its first entry in the index.
+    std::unordered_map<std::string, uint32_t> byName_;
+    PackIndexReport report_;
+};
+
+}  // namespace vaxo2::io

@@ -1,0 +1,119 @@
+#include "io/string_utils.h"
+
+#include <cerrno>
+#include <cstdarg>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+namespace vaxo2::io {
+
+char asciiLower(char c) {
+    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
+int compareIgnoreCase(const char* a, const char* b) {
+    for (;; ++a, ++b) {
+        auto ca = static_cast<unsigned char>(asciiLower(*a));
+        auto cb = static_cast<unsigned char>(asciiLower(*b));
+        if (ca != cb || ca == 0) {
+            return static_cast<int>(ca) - static_cast<int>(cb);
+        }
+    }
+}
+
+std::string foldCase(std::string text) {
+    for (char& c : text) {
+        c = asciiLower(c);
+    }
+    return text;
+}
+
+bool endsWithIgnoreCase(const std::string& text, const std::string& suffix) {
+    if (suffix.size() > text.size()) {
+        return false;
+    }
+    return foldCase(text.substr(text.size() - suffix.size())) == foldCase(suffix);
+}
+
+namespace {
+
+// Start and length of field n, or false when there is none.
+bool findField(const char* text, char delimiter, int n, const char*& start, size_t& length) {
+    if (text == nullptr || n < 0) {
+        return false;
+    }
+    const char* p = text;
+    for (int i = 0; i < n; ++i) {
+        const char* d = std::strchr(p, delimiter);
+        if (d == nullptr || delimiter == '\0') {
+            return false;
+        }
+        p = d + 1;
+    }
+    if (*p == '\0') {
+        return false;
+    }
+    const char* end = p;
+    while (*end != '\0' && *end != delimiter) {
+        ++end;
+    }
+    start = p;
+    length = static_cast<size_t>(end - p);
+    return true;
+}
+
+}  // namespace
+
+size_t listField(const char* text, char* buffer, size_t bufferSize, char delimiter, int n) {
+    const char* start = nullptr;
+    size_t length = 0;
+    if (!findField(text, delimiter, n, start, length)) {
+        return 0;
+    }
+    if (buffer != nullptr && bufferSize > 0) {
+        size_t copy = length < bufferSize - 1 ? length : bufferSize - 1;
+        std::memcpy(buffer, start, copy);
+        buffer[copy] = '\0';
+    }
+    return length + 1;
+}
+
+size_t listField(const char* text, std::string& field, char delimiter, int n) {
+    const char* start = nullptr;
+    size_t length = 0;
+    field.clear();
+    if (!findField(text, delimiter, n, start, length)) {
+        return 0;
+    }
+    field.assign(start, length);
+    return length + 1;
+}
+
+double parseReal(const char* text, int& error) {
+    errno = 0;
+    double v = text != nullptr ? std::strtod(text, nullptr) : 0.0;
+    error = errno;
+    return v;
+}
+
+int64_t parseInteger(const char* text, int& error) {
+    errno = 0;
+    long long v = text != nullptr ? std::strtoll(text, nullptr, 0) : 0;
+    error = errno;
+    return static_cast<int64_t>(v);
+}
+
+std::string format(const char* fmt, ...) {
+    char buffer[1024];
+    va_list args;
+    va_start(args, fmt);
+    int n = std::vsnprintf(buffer, sizeof buffer, fmt, args);
+    va_end(args);
+    if (n < 0) {
+        return {};
+    }
+    return std::string(buffer, static_cast<size_t>(n) < sizeof buffer ? n : sizeof buffer - 1);
+}
+
+}  // namespace vaxo2::io
