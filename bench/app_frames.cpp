@@ -35,31 +35,50 @@ void BM_StartToFirstPresentedFrame(benchmark::State& state) {
         state.SetIterationTime(std::chrono::duration<double>(firstFrame - t0).count());
     }
 }
-BENCHMARK(BM_StartToFirstPresentedFrame)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(5);
+BENCHMARK(BM_StartToFirstPresentedFrame)
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(5);
 
+// Measured between the scenario's start and the window closing, so start-up (GL context
+// creation) and shutdown are not counted.
 void BM_IdleFrameCpu(benchmark::State& state) {
     for (auto _ : state) {
         app::RunOptions o;
         o.headless = true;
-        o.exitAfter = 2000;
+        o.exitAfter = 3000;
+        o.redrawIdleFrames = state.range(0) != 0;
+        double cpu0 = 0, cpu1 = 0;
+        std::chrono::steady_clock::time_point t0, t1;
+        int32_t frames0 = 0, frames1 = 0;
         app::RuntimeHooks hooks;
-        hooks.runScenario = [](app::AppContext& ctx) {
-            while (!ctx.windowClosed) platform::Clock::instance().sleep(16);
+        hooks.runScenario = [&](app::AppContext& ctx) {
+            cpu0 = processCpuSeconds();
+            t0 = std::chrono::steady_clock::now();
+            frames0 = ctx.frameDone.load();
+            while (!ctx.windowClosed)
+                platform::Clock::instance().sleep(16);
+            cpu1 = processCpuSeconds();
+            t1 = std::chrono::steady_clock::now();
+            frames1 = ctx.frameDone.load();
             return 0u;
         };
         app::Runtime runtime(o, hooks);
-        const double cpu0 = processCpuSeconds();
-        const auto t0 = std::chrono::steady_clock::now();
         runtime.run();
-        const double cpu = processCpuSeconds() - cpu0;
-        const double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
-        const double frames = runtime.report().framesDrawn;
-        state.counters["frames"] = frames;
-        state.counters["cpu_ms_per_frame"] = frames > 0 ? cpu * 1000.0 / frames : 0;
-        state.counters["cpu_percent_of_a_core"] = 100.0 * cpu / wall;
+        const double wall = std::chrono::duration<double>(t1 - t0).count();
+        const double frames = frames1 - frames0;
+        state.counters["frame_steps"] = frames;
+        state.counters["frames_presented"] = runtime.report().framesDrawn;
+        state.counters["cpu_us_per_frame"] = frames > 0 ? (cpu1 - cpu0) * 1e6 / frames : 0;
+        state.counters["cpu_percent_of_a_core"] = wall > 0 ? 100.0 * (cpu1 - cpu0) / wall : 0;
     }
 }
-BENCHMARK(BM_IdleFrameCpu)->Unit(benchmark::kMillisecond)->Iterations(1);
+BENCHMARK(BM_IdleFrameCpu)
+    ->ArgName("redraw_idle")
+    ->Arg(0)
+    ->Arg(1)
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(1);
 
 }  // namespace
 

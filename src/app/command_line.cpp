@@ -25,16 +25,13 @@ const char* const kUsageText =
 namespace {
 
 bool parseUint(const std::string& s, uint32_t& out) {
-    if (s.empty() || s.size() > 10)
-        return false;
+    if (s.empty() || s.size() > 10) return false;
     uint64_t v = 0;
     for (char c : s) {
-        if (c < '0' || c > '9')
-            return false;
+        if (c < '0' || c > '9') return false;
         v = v * 10 + static_cast<uint64_t>(c - '0');
     }
-    if (v > 0xFFFFFFFFull)
-        return false;
+    if (v > 0xFFFFFFFFull) return false;
     out = static_cast<uint32_t>(v);
     return true;
 }
@@ -59,17 +56,14 @@ std::optional<uint32_t> keyCode(std::string name) {
         {"PAGEDOWN", vk::kNext}, {"BACK", vk::kBack},       {"TAB", vk::kTab},
     };
     for (const Named& n : kNames) {
-        if (name == n.name)
-            return n.code;
+        if (name == n.name) return n.code;
     }
     if (name.size() >= 2 && name[0] == 'F') {
         uint32_t f = 0;
-        if (parseUint(name.substr(1), f) && f >= 1 && f <= 12)
-            return vk::kF1 + f - 1;
+        if (parseUint(name.substr(1), f) && f >= 1 && f <= 12) return vk::kF1 + f - 1;
     }
     uint32_t code = 0;
-    if (parseUint(name, code) && code > 0 && code < 256)
-        return code;
+    if (parseUint(name, code) && code > 0 && code < 256) return code;
     return std::nullopt;
 }
 
@@ -87,32 +81,24 @@ std::optional<std::vector<TimedMessage>> parseInputScript(const std::string& tex
     };
     while (std::getline(in, line)) {
         ++lineNo;
-        if (auto hash = line.find('#'); hash != std::string::npos)
-            line.erase(hash);
+        if (auto hash = line.find('#'); hash != std::string::npos) line.erase(hash);
         std::istringstream words(line);
         std::vector<std::string> w;
         for (std::string s; words >> s;)
             w.push_back(s);
-        if (w.empty())
-            continue;
+        if (w.empty()) continue;
         uint32_t at = 0;
-        if (!parseUint(w[0], at))
-            return fail("time '" + w[0] + "' is not milliseconds");
-        if (w.size() < 2)
-            return fail("event missing after the time");
+        if (!parseUint(w[0], at)) return fail("time '" + w[0] + "' is not milliseconds");
+        if (w.size() < 2) return fail("event missing after the time");
         const std::string& ev = w[1];
         auto point = [&](size_t first, int& x, int& y) {
-            if (w.size() < first + 2)
-                return false;
+            if (w.size() < first + 2) return false;
             char* end = nullptr;
             const long lx = std::strtol(w[first].c_str(), &end, 10);
-            if (*end)
-                return false;
+            if (*end) return false;
             const long ly = std::strtol(w[first + 1].c_str(), &end, 10);
-            if (*end)
-                return false;
-            if (lx < -32768 || lx > 32767 || ly < -32768 || ly > 32767)
-                return false;
+            if (*end) return false;
+            if (lx < -32768 || lx > 32767 || ly < -32768 || ly > 32767) return false;
             x = static_cast<int>(lx);
             y = static_cast<int>(ly);
             return true;
@@ -123,44 +109,31 @@ std::optional<std::vector<TimedMessage>> parseInputScript(const std::string& tex
         int x = 0, y = 0;
         if (ev == "move" || ev == "click" || ev == "rclick" || ev == "ldown" || ev == "lup" ||
             ev == "rdown" || ev == "rup") {
-            if (!point(2, x, y))
-                return fail(ev + " needs X Y");
+            if (!point(2, x, y)) return fail(ev + " needs X Y");
             const int64_t lp = wm::makeLParam(x, y);
-            if (ev == "move")
-                push(wm::kMouseMove, 0, lp);
-            if (ev == "click" || ev == "ldown")
-                push(wm::kLButtonDown, wm::kMkLButton, lp);
-            if (ev == "click" || ev == "lup")
-                push(wm::kLButtonUp, 0, lp);
-            if (ev == "rclick" || ev == "rdown")
-                push(wm::kRButtonDown, wm::kMkRButton, lp);
-            if (ev == "rclick" || ev == "rup")
-                push(wm::kRButtonUp, 0, lp);
+            if (ev == "move") push(wm::kMouseMove, 0, lp);
+            if (ev == "click" || ev == "ldown") push(wm::kLButtonDown, wm::kMkLButton, lp);
+            if (ev == "click" || ev == "lup") push(wm::kLButtonUp, 0, lp);
+            if (ev == "rclick" || ev == "rdown") push(wm::kRButtonDown, wm::kMkRButton, lp);
+            if (ev == "rclick" || ev == "rup") push(wm::kRButtonUp, 0, lp);
         } else if (ev == "wheel") {
-            if (w.size() < 3)
-                return fail("wheel needs a delta");
+            if (w.size() < 3) return fail("wheel needs a delta");
             char* end = nullptr;
             const long delta = std::strtol(w[2].c_str(), &end, 10);
-            if (*end || delta < -32768 || delta > 32767)
-                return fail("bad wheel delta");
-            if (w.size() >= 5 && !point(3, x, y))
-                return fail("bad wheel position");
+            if (*end || delta < -32768 || delta > 32767) return fail("bad wheel delta");
+            if (w.size() >= 5 && !point(3, x, y)) return fail("bad wheel position");
             const uint64_t high = static_cast<uint64_t>(static_cast<uint16_t>(delta)) << 16;
             push(wm::kMouseWheel, high, wm::makeLParam(x, y));
         } else if (ev == "key" || ev == "keydown" || ev == "keyup" || ev == "altkey") {
-            if (w.size() < 3)
-                return fail(ev + " needs a key name");
+            if (w.size() < 3) return fail(ev + " needs a key name");
             const auto code = keyCode(w[2]);
-            if (!code)
-                return fail("unknown key '" + w[2] + "'");
+            if (!code) return fail("unknown key '" + w[2] + "'");
             if (ev == "altkey") {
                 push(wm::kSysKeyDown, *code, wm::keyLParam(true, false, false));
                 push(wm::kSysKeyUp, *code, wm::keyLParam(true, true, true));
             } else {
-                if (ev != "keyup")
-                    push(wm::kKeyDown, *code, wm::keyLParam(false, false, false));
-                if (ev != "keydown")
-                    push(wm::kKeyUp, *code, wm::keyLParam(false, true, true));
+                if (ev != "keyup") push(wm::kKeyDown, *code, wm::keyLParam(false, false, false));
+                if (ev != "keydown") push(wm::kKeyUp, *code, wm::keyLParam(false, true, true));
             }
         } else if (ev == "close") {
             push(wm::kClose, 0, 0);
@@ -193,11 +166,9 @@ std::optional<RunOptions> parseCommandLine(int argc, const char* const* argv, st
         } else if (a == "--stepped") {
             o.stepped = true;
         } else if (a == "--game") {
-            if (!value(o.gameFolder))
-                return std::nullopt;
+            if (!value(o.gameFolder)) return std::nullopt;
         } else if (a == "--exit-after") {
-            if (!value(v))
-                return std::nullopt;
+            if (!value(v)) return std::nullopt;
             uint32_t ms = 0;
             if (!parseUint(v, ms)) {
                 error = "--exit-after wants milliseconds, not '" + v + "'";
@@ -205,8 +176,7 @@ std::optional<RunOptions> parseCommandLine(int argc, const char* const* argv, st
             }
             o.exitAfter = ms;
         } else if (a == "--screenshot") {
-            if (!value(v))
-                return std::nullopt;
+            if (!value(v)) return std::nullopt;
             const auto colon = v.find(':');
             uint32_t ms = 0;
             if (colon == std::string::npos || !parseUint(v.substr(0, colon), ms) ||
@@ -216,8 +186,7 @@ std::optional<RunOptions> parseCommandLine(int argc, const char* const* argv, st
             }
             o.screenshots.push_back({ms, v.substr(colon + 1)});
         } else if (a == "--input") {
-            if (!value(v))
-                return std::nullopt;
+            if (!value(v)) return std::nullopt;
             std::ifstream f(v, std::ios::binary);
             if (!f) {
                 error = "cannot read input script '" + v + "'";
@@ -233,8 +202,7 @@ std::optional<RunOptions> parseCommandLine(int argc, const char* const* argv, st
             }
             o.input = std::move(*events);
         } else if (a == "--size") {
-            if (!value(v))
-                return std::nullopt;
+            if (!value(v)) return std::nullopt;
             const auto xpos = v.find('x');
             uint32_t w = 0, h = 0;
             if (xpos == std::string::npos || !parseUint(v.substr(0, xpos), w) ||

@@ -29,6 +29,9 @@ struct RunOptions {
     int clientWidth = 1280;
     int clientHeight = 720;
     bool showHelp = false;
+    // Draw and present every frame even when nothing changed (for measuring what the idle-frame
+    // rule saves).
+    bool redrawIdleFrames = false;
 };
 
 // Parses argv; on a mistake returns nullopt with `error` set.

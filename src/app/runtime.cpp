@@ -1,5 +1,6 @@
 #include "app/runtime.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
@@ -36,8 +37,7 @@ void Runtime::requestReset(uint32_t at) {
 
 int Runtime::run() {
     Clock& clock = Clock::instance();
-    if (options_.stepped)
-        clock.useStepped(0);
+    if (options_.stepped) clock.useStepped(0);
     runStart_ = clock.now();
     // In stepped mode the main thread is one of the threads the clock waits for.
     Clock::Participant mainParticipant;
@@ -49,10 +49,8 @@ int Runtime::run() {
     context_->gameFolder = options_.gameFolder.empty() ? "." : options_.gameFolder;
     std::srand(clock.now());
 
-    if (hooks_.loadSystemData)
-        hooks_.loadSystemData(*context_);
-    if (hooks_.loadAlreadyData)
-        hooks_.loadAlreadyData(*context_);
+    if (hooks_.loadSystemData) hooks_.loadSystemData(*context_);
+    if (hooks_.loadAlreadyData) hooks_.loadAlreadyData(*context_);
 
     context_->title = kGameTitle;
     context_->clientWidth = options_.clientWidth;
@@ -72,11 +70,9 @@ int Runtime::run() {
 
     scenarioThread_.stop(kThreadStopMs);
     report_.shutdownSteps.push_back("scenarioStopped");
-    if (hooks_.saveSystemData)
-        hooks_.saveSystemData(*context_);
+    if (hooks_.saveSystemData) hooks_.saveSystemData(*context_);
     report_.shutdownSteps.push_back("saveSystem");
-    if (hooks_.saveAlreadyData)
-        hooks_.saveAlreadyData(*context_);
+    if (hooks_.saveAlreadyData) hooks_.saveAlreadyData(*context_);
     report_.shutdownSteps.push_back("saveAlready");
 
     if (renderThread_.running() || scenarioThread_.running()) {
@@ -111,8 +107,7 @@ bool Runtime::createMainWindow() {
     }
     context_->window = window_.get();
     procedure_ = std::make_unique<WindowProcedure>(*context_, *window_, *this);
-    if (hooks_.inputManager)
-        procedure_->setInputSink(hooks_.inputManager);
+    if (hooks_.inputManager) procedure_->setInputSink(hooks_.inputManager);
     window_->show(true);
     return true;
 }
@@ -129,6 +124,16 @@ void Runtime::feedTimedInput() {
     }
 }
 
+uint32_t Runtime::millisecondsToNextTimedEvent() const {
+    constexpr uint32_t kMaxWait = 50;
+    const uint32_t since = Clock::instance().now() - runStart_;
+    uint32_t wait = kMaxWait;
+    auto consider = [&](uint32_t at) { wait = std::min(wait, at > since ? at - since : 0u); };
+    if (nextInput_ < options_.input.size()) consider(options_.input[nextInput_].at);
+    if (options_.exitAfter && !exitPosted_) consider(*options_.exitAfter);
+    return wait;
+}
+
 void Runtime::messageLoop() {
     Clock& clock = Clock::instance();
     renderThread_.setClockParticipant(false);
@@ -141,13 +146,23 @@ void Runtime::messageLoop() {
             if (msg.kind == wm::kQuit) {
                 quit = true;
             } else {
+                // Exposure and size changes need the picture again even in an idle scene.
+                if (msg.kind == wm::kPaint || msg.kind == wm::kSize ||
+                    msg.kind == wm::kActivateApp) {
+                    redrawRequested_ = 1;
+                }
                 procedure_->dispatch(msg);
             }
             continue;
         }
-        // An empty queue: in stepped mode this waits for the next frame; in real time a short
-        // sleep keeps an idle runtime from spinning a core while staying responsive.
-        clock.sleep(clock.stepped() ? 0 : 1);
+        // An empty queue: in stepped mode wait for the next frame; in real time block until a
+        // message arrives (posted messages wake it) or the next timed event is due, instead of
+        // spinning a core.
+        if (clock.stepped()) {
+            clock.sleep(0);
+        } else {
+            window_->waitMessage(millisecondsToNextTimedEvent());
+        }
     }
     context_->windowClosed = 1;
     renderThread_.stop(kThreadStopMs);
@@ -179,7 +194,7 @@ uint32_t Runtime::renderThreadProc(platform::WorkerThread& self) {
                     break;
                 case PacingStep::Kind::ShortWait:
                     clock.sleep(step.waitMs);
-                    last = now;
+                    last = timeAfterShortWait(now, step);
                     break;
                 case PacingStep::Kind::FullSleep:
                     clock.sleep(step.waitMs);
@@ -192,8 +207,7 @@ uint32_t Runtime::renderThreadProc(platform::WorkerThread& self) {
     gl.reset();
     // Nothing drives the stepped clock any more: let the remaining waits (the ticker's sleep
     // among them) run on real time so that they end and see the stop flags.
-    if (clock.stepped())
-        clock.useReal();
+    if (clock.stepped()) clock.useReal();
     ticker.stopTicking();
     window_->postMessage({wm::kDestroy, 0, 0});
     return 0;
@@ -203,36 +217,53 @@ void Runtime::frameStep(platform::GlContext* gl) {
     AppContext& ctx = *context_;
     ctx.frameStarted.fetch_add(1);
     const uint32_t now = Clock::instance().now();
-    applyModeRequests();
-    gl->clear(0.0f, 0.0f, 0.0f, 1.0f);
-    takeScreenshots(*gl, now - runStart_);
-    gl->swapBuffers();
-    if (report_.framesDrawn++ == 0)
-        report_.firstPresentMs = now - runStart_;
-    if (modeChanged_.exchange(0))
-        applyWindowFrame(ctx, *window_, *this);
+    const bool modeRequest = applyModeRequests();
+    // An idle frame (nothing executed, nothing changed, no repaint asked for) is not drawn or
+    // presented again: the picture on screen stays, the frame counters still advance. A due
+    // screenshot draws the current picture again so that it can be read back.
+    const bool redraw = options_.redrawIdleFrames || report_.framesDrawn == 0 ||
+                        redrawRequested_.exchange(0) || modeRequest ||
+                        screenshotDue(now - runStart_);
+    if (redraw) {
+        gl->clear(0.0f, 0.0f, 0.0f, 1.0f);
+        takeScreenshots(*gl, now - runStart_);
+        gl->swapBuffers();
+        if (report_.framesDrawn++ == 0) report_.firstPresentMs = now - runStart_;
+    }
+    ++report_.frameSteps;
+    if (modeChanged_.exchange(0)) applyWindowFrame(ctx, *window_, *this);
     ctx.frameDone.store(ctx.frameStarted.load());
 }
 
-void Runtime::applyModeRequests() {
+bool Runtime::screenshotDue(uint32_t sinceStart) const {
+    for (size_t i = 0; i < options_.screenshots.size(); ++i) {
+        if (!screenshotTaken_[i] && options_.screenshots[i].at <= sinceStart) return true;
+    }
+    return false;
+}
+
+bool Runtime::applyModeRequests() {
     // Until the display device takes these over: switch the mode and let the frame routine
     // adjust the window.
+    bool changed = false;
     if (fullScreenToggleRequested_.exchange(0)) {
         const bool wasFull = fullScreen_;
         fullScreen_ = !wasFull;
-        if (wasFull)
-            recentre_ = 1;
+        if (wasFull) recentre_ = 1;
         modeChanged_ = 1;
+        changed = true;
     }
     const uint32_t at = resetAt_;
-    if (at != 0 && platform::timeReached(Clock::instance().now(), at))
+    if (at != 0 && platform::timeReached(Clock::instance().now(), at)) {
         resetAt_ = 0;
+        changed = true;
+    }
+    return changed;
 }
 
 void Runtime::takeScreenshots(platform::GlContext& gl, uint32_t sinceStart) {
     for (size_t i = 0; i < options_.screenshots.size(); ++i) {
-        if (screenshotTaken_[i] || options_.screenshots[i].at > sinceStart)
-            continue;
+        if (screenshotTaken_[i] || options_.screenshots[i].at > sinceStart) continue;
         screenshotTaken_[i] = true;
         std::vector<uint8_t> rgba;
         int w = 0, h = 0;
@@ -259,8 +290,7 @@ uint32_t Runtime::scenarioThreadProc(platform::WorkerThread&) {
     waitForDrawnFrame();
     report_.scenarioStartFrame = context_->frameDone.load();
     uint32_t result = 0;
-    if (!context_->windowClosed && hooks_.runScenario)
-        result = hooks_.runScenario(*context_);
+    if (!context_->windowClosed && hooks_.runScenario) result = hooks_.runScenario(*context_);
     window_->postMessage({wm::kDestroy, 0, 0});
     return result;
 }

@@ -33,7 +33,8 @@ struct RuntimeHooks {
 // What a run observed, for tests and benchmarks.
 struct RunReport {
     int exitCode = 0;
-    int32_t framesDrawn = 0;
+    int32_t framesDrawn = 0;  // frames drawn and presented
+    int32_t frameSteps = 0;   // frame steps run, idle ones included
     // frameDone as the scenario start saw it when it began (at least 1).
     int32_t scenarioStartFrame = -1;
     // Order of the shutdown steps, as names; "saveSystem" and "saveAlready" come after both
@@ -66,10 +67,12 @@ class Runtime : public DisplayControl {
     bool createMainWindow();
     void messageLoop();
     void feedTimedInput();
+    uint32_t millisecondsToNextTimedEvent() const;
     uint32_t renderThreadProc(platform::WorkerThread& self);
     uint32_t scenarioThreadProc(platform::WorkerThread& self);
     void frameStep(platform::GlContext* gl);
-    void applyModeRequests();
+    bool applyModeRequests();
+    bool screenshotDue(uint32_t sinceStart) const;
     void takeScreenshots(platform::GlContext& gl, uint32_t sinceStart);
     void waitForDrawnFrame();
 
@@ -93,6 +96,7 @@ class Runtime : public DisplayControl {
     std::atomic<uint8_t> modeChanged_{0};
     std::atomic<uint8_t> recentre_{0};
     std::atomic<uint32_t> resetAt_{0};
+    std::atomic<uint8_t> redrawRequested_{0};
 };
 
 }  // namespace vaxo2::app

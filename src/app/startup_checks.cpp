@@ -17,8 +17,7 @@ std::string instanceLockName(const platform::OsVersion& version, const std::stri
     name.reserve(32 + folder.size());
     const bool oldPlatform = version.platformId == 0 || version.platformId == 1 ||
                              (version.platformId == 2 && version.majorVersion < 5);
-    if (!oldPlatform)
-        name += "Global\\";
+    if (!oldPlatform) name += "Global\\";
     name += "Vaxo2SystemRunning-";
     for (char c : folder)
         name += (c == '\\' || c == '/') ? '_' : c;

@@ -14,8 +14,7 @@ Ticker::Ticker() : WorkerThread([this](WorkerThread& self) { return loop(self); 
 void Ticker::add(TickTarget* object, int32_t enabled) {
     std::lock_guard lock(mutex_);
     for (const Slot& s : slots_) {
-        if (s.object == object)
-            return;
+        if (s.object == object) return;
     }
     for (Slot& s : slots_) {
         if (!s.object) {
@@ -29,8 +28,7 @@ void Ticker::add(TickTarget* object, int32_t enabled) {
 void Ticker::remove(TickTarget* object) {
     std::lock_guard lock(mutex_);
     for (Slot& s : slots_) {
-        if (s.object == object)
-            s = Slot{};
+        if (s.object == object) s = Slot{};
     }
 }
 
@@ -50,8 +48,7 @@ void Ticker::tickAll(uint32_t elapsedMs) {
         slots = slots_;
     }
     for (const Slot& s : slots) {
-        if (s.object && s.enabled == 1)
-            s.object->tick(elapsedMs);
+        if (s.object && s.enabled == 1) s.object->tick(elapsedMs);
     }
 }
 

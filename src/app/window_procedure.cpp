@@ -12,10 +12,8 @@ constexpr uint32_t kResetDelayMs = 100;
 
 int64_t WindowProcedure::dispatch(const WindowMessage& msg) {
     const bool handled = handle(msg);
-    if (!handled && input_)
-        input_(msg);
-    if (handled)
-        return 0;
+    if (!handled && input_) input_(msg);
+    if (handled) return 0;
     defaultHandling(msg);
     return 0;
 }
@@ -28,12 +26,9 @@ bool WindowProcedure::handle(const WindowMessage& msg) {
             window_.postMessage({wm::kQuit, 0, 0});
             return false;
         case wm::kSize:
-            if (msg.wParam == wm::kSizeRestored)
-                context_.sizeState = 0;
-            if (msg.wParam == wm::kSizeMinimized)
-                context_.sizeState = 1;
-            if (msg.wParam == wm::kSizeMaximized)
-                context_.sizeState = 2;
+            if (msg.wParam == wm::kSizeRestored) context_.sizeState = 0;
+            if (msg.wParam == wm::kSizeMinimized) context_.sizeState = 1;
+            if (msg.wParam == wm::kSizeMaximized) context_.sizeState = 2;
             display_.requestReset(platform::timeNow() + kResetDelayMs);
             return false;
         case wm::kSetCursor:
@@ -52,10 +47,8 @@ bool WindowProcedure::handle(const WindowMessage& msg) {
                  command == wm::kScKeyMenu)) {
                 return true;
             }
-            if (command == wm::kScMaximize && !(context_.style & kWsMaximizeBox))
-                return true;
-            if (command == wm::kScMove && context_.sizeState == 2)
-                return true;
+            if (command == wm::kScMaximize && !(context_.style & kWsMaximizeBox)) return true;
+            if (command == wm::kScMove && context_.sizeState == 2) return true;
             return false;
         }
         default:
@@ -72,8 +65,7 @@ void WindowProcedure::defaultHandling(const WindowMessage& msg) {
             window_.destroy();
             break;
         case wm::kSysCommand:
-            if ((msg.wParam & 0xFFF0) == wm::kScClose)
-                window_.postMessage({wm::kClose, 0, 0});
+            if ((msg.wParam & 0xFFF0) == wm::kScClose) window_.postMessage({wm::kClose, 0, 0});
             break;
         default:
             break;
@@ -82,8 +74,7 @@ void WindowProcedure::defaultHandling(const WindowMessage& msg) {
 
 void applyWindowFrame(AppContext& context, platform::Window& window, DisplayControl& display) {
     if (display.fullScreen()) {
-        if (display.exclusiveFullScreen())
-            return;
+        if (display.exclusiveFullScreen()) return;
         window.setBorderless(window.monitorRect());
         return;
     }
@@ -95,8 +86,7 @@ void applyWindowFrame(AppContext& context, platform::Window& window, DisplayCont
 }
 
 void windowedLayout(AppContext& context, platform::Window& window, DisplayControl& display) {
-    if (display.fullScreen())
-        return;
+    if (display.fullScreen()) return;
     // The platform window sizes by client area; its frame is the window manager's.
     const int w = context.clientWidth;
     const int h = context.clientHeight;

@@ -159,6 +159,8 @@ class Window {
 
     // Takes the next message; false when none is waiting. Never blocks.
     virtual bool peekMessage(WindowMessage& msg) = 0;
+    // Blocks until a message may be waiting or timeoutMs passed (main thread only).
+    virtual void waitMessage(uint32_t timeoutMs) = 0;
     // Queues a message for the main thread's loop; any thread may call it.
     virtual void postMessage(const WindowMessage& msg) = 0;
 

@@ -11,13 +11,13 @@ namespace vaxo2::test {
 class FakeWindow : public platform::Window {
   public:
     bool peekMessage(platform::WindowMessage& msg) override {
-        if (queue.empty())
-            return false;
+        if (queue.empty()) return false;
         msg = queue.front();
         queue.pop_front();
         return true;
     }
     void postMessage(const platform::WindowMessage& msg) override { queue.push_back(msg); }
+    void waitMessage(uint32_t) override {}
     void show(bool) override {}
     void setTitle(const std::string&) override {}
     void setCursor(const platform::Cursor* c) override {

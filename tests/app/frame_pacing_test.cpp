@@ -43,19 +43,34 @@ TEST(FramePacing, FlipSwapOnlyYields) {
     EXPECT_EQ(s.waitMs, 0u);
 }
 
-// Simulates the loop with a frame step of fixed cost: a late frame keeps the rate below the
-// interval, which is how the loop is meant to behave.
-TEST(FramePacing, LoopWithTwoMillisecondFramesAveragesSeventeen) {
-    uint32_t now = 0, last = 0, frames = 0;
-    while (now < 17 * 1000) {
+// Runs the loop's arithmetic against a simulated clock: `stepCost` is the frame step's time,
+// `oversleep` what each wait adds on top of its request.
+double averageFrameTime(uint32_t stepCost, uint32_t oversleep, uint32_t phase) {
+    uint32_t now = phase, last = 0, frames = 0;
+    const uint32_t start = now;
+    while (now - start < 16 * 1000) {
         const PacingStep s = nextPacingStep(now, last, 16, false);
         const uint32_t read = now;
-        now += s.waitMs;
-        last = s.kind == Kind::ShortWait ? read : now;
-        now += 2;  // the frame step
+        now += s.waitMs + (s.waitMs ? oversleep : 0);
+        last = s.kind == Kind::ShortWait ? timeAfterShortWait(read, s) : now;
+        now += stepCost;
         ++frames;
     }
-    EXPECT_NEAR(static_cast<double>(now) / frames, 17.0, 0.1);
+    return static_cast<double>(now - start) / frames;
+}
+
+TEST(FramePacing, QuickFramesHoldTheIntervalWhateverThePhase) {
+    for (uint32_t phase : {0u, 1u, 7u, 15u}) {
+        EXPECT_NEAR(averageFrameTime(0, 0, phase), 16.0, 0.1) << phase;
+        EXPECT_NEAR(averageFrameTime(2, 0, phase), 16.0, 0.1) << phase;
+        // Waits that overshoot by a millisecond must not turn into two frames per interval.
+        EXPECT_GE(averageFrameTime(0, 1, phase), 15.9) << phase;
+        EXPECT_LE(averageFrameTime(0, 1, phase), 17.1) << phase;
+    }
+}
+
+TEST(FramePacing, SlowFramesRunAtTheirOwnPacePlusOneSleep) {
+    EXPECT_NEAR(averageFrameTime(20, 0, 0), 36.0, 0.1);
 }
 
 }  // namespace

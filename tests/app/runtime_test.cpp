@@ -24,7 +24,8 @@ RunOptions steppedHeadless() {
 
 // Keeps the scenario alive until the window closes, as a script waiting for input would.
 uint32_t waitForClose(AppContext& ctx) {
-    while (!ctx.windowClosed) platform::Clock::instance().sleep(16);
+    while (!ctx.windowClosed)
+        platform::Clock::instance().sleep(16);
     return 0;
 }
 
@@ -90,9 +91,30 @@ TEST(Runtime, SteppedRunDrawsOneFramePerIntervalUntilExitAfter) {
     Runtime runtime(o, hooks);
     EXPECT_EQ(runtime.run(), 0);
     // 16 ms per frame on the stepped clock: about 100 frames, whatever the machine's speed.
-    EXPECT_GE(runtime.report().framesDrawn, 99);
-    EXPECT_LE(runtime.report().framesDrawn, 102);
+    EXPECT_GE(runtime.report().frameSteps, 99);
+    EXPECT_LE(runtime.report().frameSteps, 102);
     EXPECT_EQ(runtime.report().firstPresentMs, 16u);
+    // Nothing changes in an empty scene: after the first picture every frame is idle.
+    EXPECT_EQ(runtime.report().framesDrawn, 1);
+}
+
+TEST(Runtime, RepaintRequestsAndScreenshotsRedrawAnIdleScene) {
+    RuntimeHooks hooks;
+    hooks.runScenario = waitForClose;
+    RunOptions o = steppedHeadless();
+    std::string error;
+    // A size change asks for a repaint (and a device reset 100 ms later, which redraws too).
+    auto input = parseInputScript("300 wheel 120\n", error);
+    ASSERT_TRUE(input);
+    o.input = *input;
+    o.input.push_back({500, {wm::kSize, wm::kSizeRestored, wm::makeLParam(1280, 720)}});
+    o.screenshots.push_back({1000, ::testing::TempDir() + "vaxo2_idle_shot.png"});
+    o.exitAfter = 1200;
+    Runtime runtime(o, hooks);
+    EXPECT_EQ(runtime.run(), 0);
+    // First frame, the repaint for the size change, the reset after it, the screenshot; the
+    // wheel changes nothing on screen.
+    EXPECT_EQ(runtime.report().framesDrawn, 4);
 }
 
 TEST(Runtime, TimedInputReachesTheInputManagerAtItsClockTime) {
@@ -147,9 +169,9 @@ TEST(Runtime, ScreenshotWritesTheFramePresentedAtItsTime) {
 }
 
 TEST(CommandLine, ParsesEveryOptionAndRejectsMistakes) {
-    const char* argv[] = {"vaxo2",        "--game",       "g",         "--headless",
-                          "--stepped",    "--exit-after", "1500",      "--screenshot",
-                          "100:a.png",    "--screenshot", "2000:b.png", "--size",
+    const char* argv[] = {"vaxo2",     "--game",       "g",          "--headless",
+                          "--stepped", "--exit-after", "1500",       "--screenshot",
+                          "100:a.png", "--screenshot", "2000:b.png", "--size",
                           "1024x768"};
     std::string error;
     auto o = parseCommandLine(13, argv, error);

@@ -3,6 +3,8 @@
 #include <SDL.h>
 #include <SDL_opengl.h>
 
+#include <chrono>
+#include <condition_variable>
 #include <cstdio>
 #include <cstring>
 #include <deque>
@@ -16,12 +18,9 @@ namespace {
 std::mutex gSdlInitMutex;
 
 uint32_t vkFromKeycode(SDL_Keycode key) {
-    if (key >= SDLK_a && key <= SDLK_z)
-        return static_cast<uint32_t>('A' + (key - SDLK_a));
-    if (key >= SDLK_0 && key <= SDLK_9)
-        return static_cast<uint32_t>('0' + (key - SDLK_0));
-    if (key >= SDLK_F1 && key <= SDLK_F12)
-        return vk::kF1 + static_cast<uint32_t>(key - SDLK_F1);
+    if (key >= SDLK_a && key <= SDLK_z) return static_cast<uint32_t>('A' + (key - SDLK_a));
+    if (key >= SDLK_0 && key <= SDLK_9) return static_cast<uint32_t>('0' + (key - SDLK_0));
+    if (key >= SDLK_F1 && key <= SDLK_F12) return vk::kF1 + static_cast<uint32_t>(key - SDLK_F1);
     switch (key) {
         case SDLK_RETURN:
         case SDLK_KP_ENTER:
@@ -73,17 +72,12 @@ uint32_t vkFromKeycode(SDL_Keycode key) {
 
 uint64_t mouseKeyState(uint32_t buttons) {
     uint64_t mk = 0;
-    if (buttons & SDL_BUTTON_LMASK)
-        mk |= wm::kMkLButton;
-    if (buttons & SDL_BUTTON_RMASK)
-        mk |= wm::kMkRButton;
-    if (buttons & SDL_BUTTON_MMASK)
-        mk |= wm::kMkMButton;
+    if (buttons & SDL_BUTTON_LMASK) mk |= wm::kMkLButton;
+    if (buttons & SDL_BUTTON_RMASK) mk |= wm::kMkRButton;
+    if (buttons & SDL_BUTTON_MMASK) mk |= wm::kMkMButton;
     const SDL_Keymod mod = SDL_GetModState();
-    if (mod & KMOD_SHIFT)
-        mk |= wm::kMkShift;
-    if (mod & KMOD_CTRL)
-        mk |= wm::kMkControl;
+    if (mod & KMOD_SHIFT) mk |= wm::kMkShift;
+    if (mod & KMOD_CTRL) mk |= wm::kMkControl;
     return mk;
 }
 
@@ -92,14 +86,12 @@ class SdlCursor final : public Cursor {
     SdlCursor(SDL_Surface* surface, int hotX, int hotY)
         : surface_(surface), hotX_(hotX), hotY_(hotY) {}
     ~SdlCursor() override {
-        if (cursor_)
-            SDL_FreeCursor(cursor_);
+        if (cursor_) SDL_FreeCursor(cursor_);
         SDL_FreeSurface(surface_);
     }
     // SDL cursors are made on the thread that owns the window, at first use.
     SDL_Cursor* native() {
-        if (!cursor_)
-            cursor_ = SDL_CreateColorCursor(surface_, hotX_, hotY_);
+        if (!cursor_) cursor_ = SDL_CreateColorCursor(surface_, hotX_, hotY_);
         return cursor_;
     }
 
@@ -133,15 +125,13 @@ class SdlGlContext final : public GlContext {
     }
     bool readBackBuffer(std::vector<uint8_t>& rgba, int& width, int& height) override {
         drawableSize(width, height);
-        if (width <= 0 || height <= 0)
-            return false;
+        if (width <= 0 || height <= 0) return false;
         const size_t row = static_cast<size_t>(width) * 4;
         std::vector<uint8_t> flipped(row * static_cast<size_t>(height));
         glPixelStorei(GL_PACK_ALIGNMENT, 1);
         glReadBuffer(GL_BACK);
         glReadPixels(0, 0, width, height, GL_RGBA, GL_UNSIGNED_BYTE, flipped.data());
-        if (glGetError() != GL_NO_ERROR)
-            return false;
+        if (glGetError() != GL_NO_ERROR) return false;
         rgba.resize(flipped.size());
         for (int y = 0; y < height; ++y) {
             std::memcpy(rgba.data() + row * static_cast<size_t>(y),
@@ -159,8 +149,7 @@ class SdlWindow final : public Window {
   public:
     SdlWindow(SDL_Window* window, bool headless) : window_(window), headless_(headless) {}
     ~SdlWindow() override {
-        if (window_)
-            SDL_DestroyWindow(window_);
+        if (window_) SDL_DestroyWindow(window_);
         SDL_QuitSubSystem(SDL_INIT_VIDEO);
     }
 
@@ -175,20 +164,44 @@ class SdlWindow final : public Window {
         }
         SDL_Event ev;
         while (SDL_PollEvent(&ev)) {
-            if (translate(ev, msg))
-                return true;
+            if (translate(ev, msg)) return true;
         }
         return false;
     }
 
     void postMessage(const WindowMessage& msg) override {
-        std::lock_guard lock(mutex_);
-        posted_.push_back(msg);
+        {
+            std::lock_guard lock(mutex_);
+            posted_.push_back(msg);
+        }
+        // Wake a main thread blocked in waitMessage.
+        postedCv_.notify_all();
+        if (!headless_) {
+            SDL_Event wake{};
+            wake.type = SDL_USEREVENT;
+            SDL_PushEvent(&wake);
+        }
+    }
+
+    void waitMessage(uint32_t timeoutMs) override {
+        const uint32_t ms = timeoutMs > 1000 ? 1000 : timeoutMs;
+        if (headless_) {
+            // The offscreen driver has no events of its own and SDL would poll for them every
+            // millisecond; only posted messages can arrive, so wait for those.
+            std::unique_lock lock(mutex_);
+            postedCv_.wait_for(lock, std::chrono::milliseconds(ms),
+                               [this] { return !posted_.empty(); });
+            return;
+        }
+        {
+            std::lock_guard lock(mutex_);
+            if (!posted_.empty()) return;
+        }
+        SDL_WaitEventTimeout(nullptr, static_cast<int>(ms));
     }
 
     void show(bool visible) override {
-        if (!window_)
-            return;
+        if (!window_) return;
         if (visible) {
             SDL_ShowWindow(window_);
             SDL_RaiseWindow(window_);
@@ -198,25 +211,21 @@ class SdlWindow final : public Window {
     }
 
     void setTitle(const std::string& utf8) override {
-        if (window_)
-            SDL_SetWindowTitle(window_, utf8.c_str());
+        if (window_) SDL_SetWindowTitle(window_, utf8.c_str());
     }
 
     void setCursor(const Cursor* cursor) override {
         auto* c = const_cast<SdlCursor*>(dynamic_cast<const SdlCursor*>(cursor));
         SDL_Cursor* native = c ? c->native() : nullptr;
         if (!native) {
-            if (!arrow_)
-                arrow_ = SDL_CreateSystemCursor(SDL_SYSTEM_CURSOR_ARROW);
+            if (!arrow_) arrow_ = SDL_CreateSystemCursor(SDL_SYSTEM_CURSOR_ARROW);
             native = arrow_;
         }
-        if (native)
-            SDL_SetCursor(native);
+        if (native) SDL_SetCursor(native);
     }
 
     void setWindowed(int x, int y, int clientWidth, int clientHeight) override {
-        if (!window_)
-            return;
+        if (!window_) return;
         SDL_SetWindowFullscreen(window_, 0);
         SDL_SetWindowBordered(window_, SDL_TRUE);
         SDL_SetWindowSize(window_, clientWidth, clientHeight);
@@ -228,15 +237,13 @@ class SdlWindow final : public Window {
     }
 
     void restoreFrame() override {
-        if (!window_)
-            return;
+        if (!window_) return;
         SDL_SetWindowFullscreen(window_, 0);
         SDL_SetWindowBordered(window_, SDL_TRUE);
     }
 
     void setBorderless(const Rect& area) override {
-        if (!window_)
-            return;
+        if (!window_) return;
         SDL_SetWindowFullscreen(window_, 0);
         SDL_SetWindowBordered(window_, SDL_FALSE);
         SDL_SetWindowPosition(window_, area.left, area.top);
@@ -244,8 +251,7 @@ class SdlWindow final : public Window {
     }
 
     void setExclusiveFullScreen(int width, int height) override {
-        if (!window_)
-            return;
+        if (!window_) return;
         SDL_DisplayMode want{};
         want.w = width;
         want.h = height;
@@ -277,12 +283,10 @@ class SdlWindow final : public Window {
     }
 
     bool clientRect(Rect& rect) override {
-        if (!window_)
-            return false;
+        if (!window_) return false;
         int w = 0, h = 0;
         SDL_GL_GetDrawableSize(window_, &w, &h);
-        if (w <= 0 || h <= 0)
-            SDL_GetWindowSize(window_, &w, &h);
+        if (w <= 0 || h <= 0) SDL_GetWindowSize(window_, &w, &h);
         rect = Rect{0, 0, w, h};
         return true;
     }
@@ -326,8 +330,7 @@ class SdlWindow final : public Window {
             case SDL_KEYDOWN:
             case SDL_KEYUP: {
                 const uint32_t code = vkFromKeycode(ev.key.keysym.sym);
-                if (code == 0)
-                    return false;
+                if (code == 0) return false;
                 const bool down = ev.type == SDL_KEYDOWN;
                 const bool alt = (ev.key.keysym.mod & KMOD_ALT) != 0;
                 // Windows sends Alt combinations, Alt itself and F10 as system keys.
@@ -368,8 +371,7 @@ class SdlWindow final : public Window {
                 int x = 0, y = 0;
                 const uint32_t buttons = SDL_GetGlobalMouseState(&x, &y);
                 int delta = ev.wheel.y * wm::kWheelDelta;
-                if (ev.wheel.direction == SDL_MOUSEWHEEL_FLIPPED)
-                    delta = -delta;
+                if (ev.wheel.direction == SDL_MOUSEWHEEL_FLIPPED) delta = -delta;
                 const uint64_t high = static_cast<uint64_t>(static_cast<uint16_t>(delta)) << 16;
                 msg = {wm::kMouseWheel, high | mouseKeyState(buttons), wm::makeLParam(x, y)};
                 return true;
@@ -381,8 +383,7 @@ class SdlWindow final : public Window {
 
     bool translateWindowEvent(const SDL_WindowEvent& w, WindowMessage& msg) {
         int cw = 0, ch = 0;
-        if (window_)
-            SDL_GetWindowSize(window_, &cw, &ch);
+        if (window_) SDL_GetWindowSize(window_, &cw, &ch);
         switch (w.event) {
             case SDL_WINDOWEVENT_CLOSE:
                 msg = {wm::kClose, 0, 0};
@@ -420,18 +421,17 @@ class SdlWindow final : public Window {
     SDL_Cursor* arrow_ = nullptr;
     std::mutex mutex_;
     std::deque<WindowMessage> posted_;
+    std::condition_variable postedCv_;
 };
 
 }  // namespace
 
 std::unique_ptr<Cursor> createCursor(const uint8_t* bgra, int width, int height, int hotX,
                                      int hotY) {
-    if (!bgra || width <= 0 || height <= 0 || width > 1024 || height > 1024)
-        return nullptr;
+    if (!bgra || width <= 0 || height <= 0 || width > 1024 || height > 1024) return nullptr;
     SDL_Surface* surface =
         SDL_CreateRGBSurfaceWithFormat(0, width, height, 32, SDL_PIXELFORMAT_BGRA32);
-    if (!surface)
-        return nullptr;
+    if (!surface) return nullptr;
     for (int y = 0; y < height; ++y) {
         std::memcpy(
             static_cast<uint8_t*>(surface->pixels) + static_cast<size_t>(y) * surface->pitch,
@@ -442,8 +442,7 @@ std::unique_ptr<Cursor> createCursor(const uint8_t* bgra, int width, int height,
 
 std::unique_ptr<Window> createWindow(const WindowOptions& options, std::string& error) {
     std::lock_guard lock(gSdlInitMutex);
-    if (options.headless)
-        SDL_SetHint(SDL_HINT_VIDEODRIVER, "offscreen");
+    if (options.headless) SDL_SetHint(SDL_HINT_VIDEODRIVER, "offscreen");
     if (SDL_InitSubSystem(SDL_INIT_VIDEO) != 0) {
         error = std::string("video system: ") + SDL_GetError();
         return nullptr;
