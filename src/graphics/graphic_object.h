@@ -136,9 +136,13 @@ class GraphicObject {
 };
 
 // Movie sources report playback state through this (the movie subsystem registers it).
+enum class MovieRequest { Play, Stop, Pause };
+
 class MovieStatus {
   public:
     virtual ~MovieStatus() = default;
+    // GraphicPlay / GraphicStop / GraphicPouse on an object showing this movie.
+    virtual void request(GraphicSource& source, MovieRequest request) = 0;
     // Whether a player exists for the source yet.
     virtual bool hasPlayer(const GraphicSource& source) = 0;
     virtual bool playing(const GraphicSource& source) = 0;

@@ -43,8 +43,9 @@ int32_t CommandQueue::releaseCount() const {
     return releaseCount_;
 }
 
-void CommandQueue::executeReleased(QueExecuteContext& context) {
+size_t CommandQueue::executeReleased(QueExecuteContext& context) {
     std::lock_guard lock(mutex_);
+    size_t taken = 0;
     while (!entries_.empty() && releaseCount_ != 0) {
         std::unique_ptr<classQueBase> command = std::move(entries_.front());
         entries_.pop_front();
@@ -63,10 +64,12 @@ void CommandQueue::executeReleased(QueExecuteContext& context) {
             }
         }
         command.reset();
+        ++taken;
         if (releaseCount_ > 0) {
             --releaseCount_;
         }
     }
+    return taken;
 }
 
 void CommandQueue::clear() {

@@ -32,7 +32,8 @@ class CommandQueue {
     int32_t releaseCount() const;
 
     // Render thread: executes and destroys the released entries in order, under the lock.
-    void executeReleased(QueExecuteContext& context);
+    // Returns how many entries it took (so the frame can tell an idle drain).
+    size_t executeReleased(QueExecuteContext& context);
 
     // Destroys every entry without executing it (shutdown).
     void clear();

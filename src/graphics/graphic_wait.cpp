@@ -1,0 +1,50 @@
+#include "graphics/graphic_wait.h"
+
+#include "app/app_context.h"
+#include "graphics/transition.h"
+#include "platform/clock.h"
+
+namespace vaxo2::graphics {
+
+bool graphicBusy(const LayerPath& path, GraphicObject* screenRoot, GraphicObject* transitionRoot) {
+    std::lock_guard lock(treeMutex());
+    GraphicObject* object = GraphicObject::find(transitionRoot, path);
+    if (object == nullptr) {
+        object = GraphicObject::find(screenRoot, path);
+    }
+    return object != nullptr && object->busy();
+}
+
+void runGraphicWait(const LayerPath& path, int64_t flag, queue::CommandQueue& queue,
+                    const GraphicWaitHooks& hooks) {
+    queue.release();
+    app::AppContext* app = app::appContext();
+    auto& clock = platform::Clock::instance();
+    if (app == nullptr) {
+        return;
+    }
+    // One whole frame: the released commands have run and the tree is updated.
+    const int32_t started = app->frameStarted.load();
+    while (app->frameStarted.load() == started && !app->stopRequested()) {
+        clock.sleep(0);
+    }
+    while (app->frameDone.load() == started && !app->stopRequested()) {
+        clock.sleep(0);
+    }
+    // A closing window or a load must not sit out a 100-second movie wait.
+    while (!app->stopRequested()) {
+        if (!graphicBusy(path, app->screenRoot, app->transitionRoot)) {
+            return;
+        }
+        if (flag != 0 && hooks.registerWakeKeys) {
+            hooks.registerWakeKeys();
+        }
+        if (hooks.wait) {
+            hooks.wait(100);
+        } else {
+            clock.sleep(100);
+        }
+    }
+}
+
+}  // namespace vaxo2::graphics
