@@ -7,6 +7,7 @@
 
 #include "app/frame_pacing.h"
 #include "app/ticker.h"
+#include "io/cursor_file.h"
 #include "platform/clock.h"
 #include "platform/screenshot.h"
 #include "platform/system.h"
@@ -22,6 +23,7 @@ constexpr uint32_t kThreadStopMs = 1000;
 constexpr const char* kGameTitle = "Vaxo2";
 constexpr const char* kDeviceErrorCaption = "Direct3D DeviceCreateError";
 constexpr const char* kDeviceCreateFailed = "Direct3DCreate False";
+constexpr const char* kCursorFile = "system\\ceol.cur";
 }  // namespace
 
 Runtime::Runtime(RunOptions options, RuntimeHooks hooks)
@@ -276,6 +278,24 @@ void Runtime::takeScreenshots(platform::GlContext& gl, uint32_t sinceStart) {
     }
 }
 
+void Runtime::loadCursor() {
+    io::CursorImage image;
+    std::string error;
+    if (!io::loadCursorImage(kCursorFile, image, &error)) {
+        // A missing or broken cursor leaves the arrow cursor; only a broken one is worth a word.
+        if (!error.empty() && error.find("not found") == std::string::npos) {
+            std::fprintf(stderr, "vaxo2: %s: %s\n", kCursorFile, error.c_str());
+        }
+        return;
+    }
+    cursor_ = platform::createCursor(image.bgra.data(), image.width, image.height, image.hotspotX,
+                                     image.hotspotY);
+    if (!cursor_) return;
+    context_->cursor = cursor_.get();
+    // Show it at once rather than at the next pointer movement.
+    window_->postMessage({wm::kSetCursor, 0, 1});
+}
+
 void Runtime::waitForDrawnFrame() {
     AppContext& ctx = *context_;
     Clock& clock = Clock::instance();
@@ -290,7 +310,10 @@ uint32_t Runtime::scenarioThreadProc(platform::WorkerThread&) {
     waitForDrawnFrame();
     report_.scenarioStartFrame = context_->frameDone.load();
     uint32_t result = 0;
-    if (!context_->windowClosed && hooks_.runScenario) result = hooks_.runScenario(*context_);
+    if (!context_->windowClosed) {
+        loadCursor();
+        if (hooks_.runScenario) result = hooks_.runScenario(*context_);
+    }
     window_->postMessage({wm::kDestroy, 0, 0});
     return result;
 }

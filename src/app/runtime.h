@@ -75,6 +75,7 @@ class Runtime : public DisplayControl {
     bool screenshotDue(uint32_t sinceStart) const;
     void takeScreenshots(platform::GlContext& gl, uint32_t sinceStart);
     void waitForDrawnFrame();
+    void loadCursor();
 
     RunOptions options_;
     RuntimeHooks hooks_;
@@ -83,6 +84,7 @@ class Runtime : public DisplayControl {
     std::unique_ptr<ScopedAppContext> published_;
     std::unique_ptr<platform::Window> window_;
     std::unique_ptr<WindowProcedure> procedure_;
+    std::unique_ptr<platform::Cursor> cursor_;
     platform::WorkerThread renderThread_;
     platform::WorkerThread scenarioThread_;
     uint32_t runStart_ = 0;

@@ -237,3 +237,77 @@ TEST(InputScript, MistakesNameTheLine) {
 
 }  // namespace
 }  // namespace vaxo2::app
+
+namespace vaxo2::app {
+namespace {
+
+void put16(std::string& s, uint16_t v) {
+    s += static_cast<char>(v & 0xFF);
+    s += static_cast<char>(v >> 8);
+}
+void put32(std::string& s, uint32_t v) {
+    for (int i = 0; i < 4; ++i)
+        s += static_cast<char>((v >> (8 * i)) & 0xFF);
+}
+
+// A 4x4 32-bit cursor with its hotspot at (1, 2).
+std::string tinyCursor() {
+    std::string bmp;
+    put32(bmp, 40);
+    put32(bmp, 4);
+    put32(bmp, 8);  // XOR and AND halves
+    put16(bmp, 1);
+    put16(bmp, 32);
+    for (int i = 0; i < 6; ++i)
+        put32(bmp, 0);
+    for (int i = 0; i < 16; ++i)
+        put32(bmp, 0xFF00FF00u);  // opaque green
+    for (int i = 0; i < 4; ++i)
+        put32(bmp, 0);  // AND mask rows
+    std::string cur;
+    put16(cur, 0);
+    put16(cur, 2);
+    put16(cur, 1);
+    cur += '\x04';
+    cur += '\x04';
+    cur += '\0';
+    cur += '\0';
+    put16(cur, 1);
+    put16(cur, 2);
+    put32(cur, static_cast<uint32_t>(bmp.size()));
+    put32(cur, 22);
+    return cur + bmp;
+}
+
+TEST(Runtime, ScenarioStartLoadsTheCursorFromTheGame) {
+    const std::string game = ::testing::TempDir() + "vaxo2_cursor_game";
+    std::system(("rm -rf '" + game + "' && mkdir -p '" + game + "/System'").c_str());
+    {
+        std::ofstream f(game + "/System/CEOL.CUR", std::ios::binary);  // any case on disk
+        f << tinyCursor();
+    }
+    std::atomic<bool> hadCursor{false};
+    RuntimeHooks hooks;
+    hooks.runScenario = [&](AppContext& ctx) {
+        hadCursor = ctx.cursor != nullptr;
+        return 0u;
+    };
+    RunOptions o = steppedHeadless();
+    o.gameFolder = game;
+    Runtime runtime(o, hooks);
+    EXPECT_EQ(runtime.run(), 0);
+    EXPECT_TRUE(hadCursor);
+
+    // A broken cursor file leaves the arrow cursor and the game still runs.
+    {
+        std::ofstream f(game + "/System/CEOL.CUR", std::ios::binary | std::ios::trunc);
+        f << tinyCursor().substr(0, 30);
+    }
+    hadCursor = true;
+    Runtime again(o, hooks);
+    EXPECT_EQ(again.run(), 0);
+    EXPECT_FALSE(hadCursor);
+}
+
+}  // namespace
+}  // namespace vaxo2::app
