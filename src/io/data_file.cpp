@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <cstring>
 #include <utility>
@@ -12,6 +13,22 @@
 #include "platform/system.h"
 
 namespace vaxo2::io {
+
+namespace {
+std::atomic<FileErrorDialog> gDialog{nullptr};
+}  // namespace
+
+void setFileErrorDialog(FileErrorDialog dialog) {
+    gDialog = dialog;
+}
+
+int showFileErrorDialog(const std::string& text, const std::string& caption) {
+    const uint32_t style = platform::mb::kIconWarning | platform::mb::kRetryCancel;
+    if (FileErrorDialog dialog = gDialog.load()) {
+        return dialog(text, caption, style);
+    }
+    return platform::showMessageBox(text, caption, style);
+}
 
 DataFile::~DataFile() {
     close();
@@ -39,9 +56,7 @@ std::string DataFile::errorText(const std::string& fileName, int errorCode) {
 }
 
 bool DataFile::askRetry(const std::string& fileName, const char* caption) const {
-    int answer = platform::showMessageBox(errorText(fileName, lastError_), caption,
-                                          platform::mb::kIconWarning | platform::mb::kRetryCancel);
-    return answer == platform::mb::kIdRetry;
+    return showFileErrorDialog(errorText(fileName, lastError_), caption) == platform::mb::kIdRetry;
 }
 
 bool DataFile::openForReading(const std::string& fileName, bool showErrors) {

@@ -6,6 +6,13 @@
 
 namespace vaxo2::io {
 
+// Shows the Retry/Cancel dialog for a failed open and returns the answer (platform::mb ids).
+// Goes to the platform's message box unless a replacement is installed (tests drive it).
+using FileErrorDialog = int (*)(const std::string& text, const std::string& caption,
+                                uint32_t style);
+void setFileErrorDialog(FileErrorDialog dialog);  // null restores the message box
+int showFileErrorDialog(const std::string& text, const std::string& caption);
+
 class DataFile {
   public:
     static constexpr uint64_t kError = ~uint64_t{0};

@@ -191,13 +191,10 @@ bool ResourceLoader::load(const std::string& name, std::vector<uint8_t>& out, bo
     std::string path;
     bool resolved = resolveLooseFile(folder, name, path);
     if (!resolved && path.empty()) {
-        // Empty, or a name that leaves the game folder: never opened.
+        // Empty, or a name that leaves the game folder: never opened, and retrying cannot
+        // change that, so the dialog is shown once.
         if (showErrors) {
-            while (
-                platform::showMessageBox(DataFile::errorText(name, EACCES), "ReadFile Access Error",
-                                         platform::mb::kIconWarning | platform::mb::kRetryCancel) ==
-                platform::mb::kIdRetry) {
-            }
+            showFileErrorDialog(DataFile::errorText(name, EACCES), "ReadFile Access Error");
         }
         return false;
     }
@@ -212,9 +209,8 @@ bool ResourceLoader::load(const std::string& name, std::vector<uint8_t>& out, bo
         if (!showErrors) {
             return false;
         }
-        int answer = platform::showMessageBox(
-            DataFile::errorText(path, file.lastError()), "ReadFile Access Error",
-            platform::mb::kIconWarning | platform::mb::kRetryCancel);
+        int answer = showFileErrorDialog(DataFile::errorText(path, file.lastError()),
+                                         "ReadFile Access Error");
         if (answer != platform::mb::kIdRetry) {
             return false;
         }

@@ -1,0 +1,256 @@
+#include "io/pack_archive.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <thread>
+
+#include "io/pack_writer.h"
+#include "io_test_support.h"
+
+namespace vaxo2::io {
+namespace {
+
+using testing::bytesOf;
+using testing::putU32At;
+using testing::TempDir;
+using testing::writeFile;
+
+std::vector<PackItem> sampleItems() {
+    return {
+        {"Start.vxs", {}, bytesOf("start script")},
+        {"system\\Title.png", {}, bytesOf("PNGDATA")},
+        {"empty.dat", {}, {}},
+        {"SYSTEM\\title.PNG", {}, bytesOf("second copy")},
+    };
+}
+
+std::vector<PackEntry> parse(const std::vector<uint8_t>& bytes, bool embedded,
+                             PackIndexReport* report = nullptr) {
+    MemorySource source(bytes.data(), bytes.size());
+    std::vector<PackEntry> entries;
+    readPackIndex(source, embedded, entries, report);
+    return entries;
+}
+
+TEST(PackLayout, WriterProducesTheDocumentedLayout) {
+    std::vector<uint8_t> pack = buildPack({{"ab", {}, bytesOf("XYZ")}});
+    ASSERT_EQ(pack.size(), 24u + 20u + 3u + 3u);
+    // indexOffset 24, indexSize 20; entry: name at 44 length 3, data at 47 size 3.
+    const uint8_t expected[] = {24, 0, 0, 0, 20, 0, 0, 0, 44, 0, 0, 0,   3,   0, 0,   0,   47,
+                                0,  0, 0, 3, 0,  0, 0, 0, 0,  0, 0, 'a', 'b', 0, 'X', 'Y', 'Z'};
+    EXPECT_TRUE(std::equal(std::begin(expected), std::end(expected), pack.begin() + 16));
+}
+
+TEST(PackIndex, ReadsEveryEntryInOrder) {
+    PackIndexReport report;
+    auto entries = parse(buildPack(sampleItems()), false, &report);
+    ASSERT_EQ(entries.size(), 4u);
+    EXPECT_EQ(entries[1].name, "system\\Title.png");
+    EXPECT_EQ(entries[2].dataSize, 0u);
+    EXPECT_TRUE(report.headerValid);
+    EXPECT_TRUE(report.problem.empty());
+    EXPECT_EQ(report.skippedEntries, 0u);
+}
+
+TEST(PackIndex, SizeNotMultipleOfTwentyIgnoresRemainder) {
+    auto pack = buildPack(sampleItems());
+    putU32At(pack, 20, 4 * 20 - 1);  // last entry incomplete
+    auto entries = parse(pack, false);
+    ASSERT_EQ(entries.size(), 3u);
+    EXPECT_EQ(entries[2].name, "empty.dat");
+    putU32At(pack, 20, 2 * 20 + 19);
+    EXPECT_EQ(parse(pack, false).size(), 2u);
+}
+
+TEST(PackIndexBadInput, EntriesOutsideTheFileAreSkippedOthersLoad) {
+    auto pack = buildPack(sampleItems());
+    putU32At(pack, 24 + 0 * 20 + 0, 0xFFFFFFF0);   // name offset far outside
+    putU32At(pack, 24 + 1 * 20 + 12, 0x7FFFFFFF);  // data size runs past the end
+    putU32At(pack, 24 + 3 * 20 + 4, 0);            // name length 0
+    PackIndexReport report;
+    auto entries = parse(pack, false, &report);
+    ASSERT_EQ(entries.size(), 1u);
+    EXPECT_EQ(entries[0].name, "empty.dat");
+    EXPECT_EQ(report.skippedEntries, 3u);
+    EXPECT_FALSE(report.problem.empty());
+}
+
+TEST(PackIndexBadInput, NameWithoutTerminatorIsSkipped) {
+    auto pack = buildPack({{"abc", {}, bytesOf("1")}, {"de", {}, bytesOf("2")}});
+    // First name "abc\0" at 64: claim 3 bytes so its zero lies outside the name.
+    putU32At(pack, 24 + 4, 3);
+    auto entries = parse(pack, false);
+    ASSERT_EQ(entries.size(), 1u);
+    EXPECT_EQ(entries[0].name, "de");
+}
+
+TEST(PackIndexBadInput, HugeIndexSizeLoadsWhatTheFileHolds) {
+    auto pack = buildPack(sampleItems());
+    putU32At(pack, 20, 0xFFFFFFF0);
+    PackIndexReport report;
+    auto entries = parse(pack, false, &report);
+    // The index runs into the names and data: whatever is read there must not be trusted,
+    // but the four real entries still load first.
+    ASSERT_GE(entries.size(), 4u);
+    EXPECT_EQ(entries[3].name, "SYSTEM\\title.PNG");
+    EXPECT_EQ(report.declaredEntries, 0xFFFFFFF0u / 20);
+    EXPECT_GT(report.skippedEntries, 0u);
+}
+
+TEST(PackIndexBadInput, HeaderOrIndexOutsideTheFile) {
+    std::vector<uint8_t> shortFile(23, 0);
+    PackIndexReport report;
+    EXPECT_TRUE(parse(shortFile, false, &report).empty());
+    EXPECT_FALSE(report.headerValid);
+
+    auto pack = buildPack(sampleItems());
+    putU32At(pack, 16, static_cast<uint32_t>(pack.size() + 1));
+    EXPECT_TRUE(parse(pack, false, &report).empty());
+    EXPECT_FALSE(report.headerValid);
+}
+
+std::vector<uint8_t> withTrailer(std::vector<uint8_t> host, const std::vector<uint8_t>& packAt,
+                                 int32_t start) {
+    host.insert(host.end(), packAt.begin(), packAt.end());
+    host.insert(host.end(), kEmbeddedPackMarker, kEmbeddedPackMarker + kEmbeddedPackMarkerSize);
+    host.resize(host.size() + 8, 0);
+    putU32At(host, host.size() - 8, static_cast<uint32_t>(start));
+    return host;
+}
+
+TEST(PackEmbedded, TrailerLocatesPackWithAbsoluteOffsets) {
+    std::vector<uint8_t> host(1000, 0xCC);
+    auto pack = buildPack(sampleItems(), 1000);
+    auto file = withTrailer(host, pack, 1000);
+    PackIndexReport report;
+    auto entries = parse(file, true, &report);
+    ASSERT_EQ(entries.size(), 4u);
+    EXPECT_TRUE(report.embeddedFound);
+    EXPECT_EQ(report.packStart, 1000u);
+    EXPECT_EQ(entries[0].dataOffset, 1000u + 24 + 80 + 10 + 17 + 10 + 17);
+    // Not marked as embedded: the header at 0 is the host's bytes.
+    EXPECT_TRUE(parse(file, false).empty());
+}
+
+TEST(PackEmbedded, WithoutMarkerReadsFromPositionZero) {
+    auto pack = buildPack(sampleItems());
+    pack.resize(pack.size() + 32, 'x');  // 32 trailing bytes without the marker
+    PackIndexReport report;
+    EXPECT_EQ(parse(pack, true, &report).size(), 4u);
+    EXPECT_FALSE(report.embeddedFound);
+}
+
+TEST(PackEmbedded, BadStartGivesNoEntries) {
+    auto pack = buildPack(sampleItems());
+    EXPECT_TRUE(parse(withTrailer(pack, {}, -5), true).empty());
+    EXPECT_TRUE(parse(withTrailer(pack, {}, 0x7FFFFFF0), true).empty());
+}
+
+class PackArchiveFile : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        path = dir.file("data01.vxc");
+        std::string error;
+        ASSERT_TRUE(writePackFile(path, sampleItems(), error)) << error;
+    }
+    TempDir dir;
+    std::string path;
+};
+
+TEST_F(PackArchiveFile, LookupFoldsAsciiCaseOnlyAndFirstEntryWins) {
+    PackArchive pack(path);
+    std::vector<uint8_t> out;
+    ASSERT_TRUE(pack.find("SYSTEM\\TITLE.PNG", out));
+    EXPECT_EQ(out, bytesOf("PNGDATA"));  // index position 1 beats position 3
+    EXPECT_FALSE(pack.find("system/Title.png", out));
+    EXPECT_FALSE(pack.find("system\\Title.pn", out));
+    EXPECT_TRUE(pack.find("start.VXS", out));
+    EXPECT_EQ(out, bytesOf("start script"));
+}
+
+TEST_F(PackArchiveFile, HashedLookupAgreesWithTheScan) {
+    PackArchive pack(path);
+    for (const char* name : {"Start.vxs", "system\\title.png", "SYSTEM\\TITLE.PNG", "empty.DAT",
+                             "nothing", "system/Title.png", ""}) {
+        std::vector<uint8_t> a{9}, b{9};
+        bool ha = pack.find(name, a);
+        bool hb = pack.findByScan(name, b);
+        EXPECT_EQ(ha, hb) << name;
+        EXPECT_EQ(a, b) << name;
+    }
+}
+
+TEST_F(PackArchiveFile, NonAsciiBytesCompareExactly) {
+    std::string error;
+    // "É" (C3 89) and "é" (C3 A9) differ outside ASCII and must not fold together.
+    ASSERT_TRUE(writePackFile(path, {{"\xC3\x89t\xC3\xA9", {}, bytesOf("1")}}, error));
+    PackArchive pack(path);
+    std::vector<uint8_t> out;
+    EXPECT_TRUE(pack.find("\xC3\x89T\xC3\xA9", out));
+    EXPECT_FALSE(pack.find("\xC3\xA9t\xC3\xA9", out));
+}
+
+TEST_F(PackArchiveFile, ZeroSizeEntryIsFoundEmpty) {
+    PackArchive pack(path);
+    std::vector<uint8_t> out = bytesOf("stale");
+    EXPECT_TRUE(pack.find("empty.dat", out));
+    EXPECT_TRUE(out.empty());
+}
+
+TEST_F(PackArchiveFile, IndexIsReadOnceAndKept) {
+    PackArchive pack(path);
+    EXPECT_EQ(pack.entryCount(), 4);
+    std::string error;
+    ASSERT_TRUE(writePackFile(path, {{"other", {}, bytesOf("o")}}, error));
+    // The entries stay those first read.
+    EXPECT_EQ(pack.entryCount(), 4);
+    EXPECT_NE(pack.findEntry("start.vxs"), nullptr);
+    EXPECT_EQ(pack.findEntry("other"), nullptr);
+}
+
+TEST_F(PackArchiveFile, MissingPackHasNoEntries) {
+    PackArchive pack(dir.file("data09.vxc"));
+    std::vector<uint8_t> out;
+    EXPECT_FALSE(pack.find("Start.vxs", out));
+    EXPECT_EQ(pack.entryCount(), 0);
+    // Appearing later changes nothing: a missing pack is never opened again.
+    std::string error;
+    ASSERT_TRUE(writePackFile(dir.file("data09.vxc"), sampleItems(), error));
+    EXPECT_FALSE(pack.find("Start.vxs", out));
+}
+
+TEST_F(PackArchiveFile, ConcurrentFirstLookupsShareOneIndex) {
+    PackArchive pack(path);
+    std::atomic<int> hits{0};
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 8; ++t) {
+        threads.emplace_back([&] {
+            std::vector<uint8_t> out;
+            if (pack.find("system\\title.png", out) && out == bytesOf("PNGDATA")) {
+                ++hits;
+            }
+        });
+    }
+    for (auto& t : threads) {
+        t.join();
+    }
+    EXPECT_EQ(hits.load(), 8);
+    EXPECT_EQ(pack.entryCount(), 4);
+}
+
+TEST_F(PackArchiveFile, TruncatedDataReadsAsZeros) {
+    std::string error;
+    ASSERT_TRUE(writePackFile(path, {{"a", {}, bytesOf("12345678")}}, error));
+    PackArchive pack(path);
+    ASSERT_EQ(pack.entryCount(), 1);  // index read while the file was whole
+    auto bytes = testing::readFile(path);
+    bytes.resize(bytes.size() - 5);
+    writeFile(path, bytes);
+    std::vector<uint8_t> out;
+    ASSERT_TRUE(pack.find("a", out));
+    EXPECT_EQ(out, (std::vector<uint8_t>{'1', '2', '3', 0, 0, 0, 0, 0}));
+}
+
+}  // namespace
+}  // namespace vaxo2::io
