@@ -1,0 +1,52 @@
+#pragma once
+// Compiles the text of a scenario script into a ScriptImage. Text that does not fit the grammar
+// is skipped silently; `vxsc lint` reports it.
+#include <cstddef>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "script/script_image.h"
+
+namespace vaxo2::script {
+
+// Byte length of the UTF-8 character that starts with `lead` (1..6), 0 when it cannot start one.
+int characterLength(unsigned char lead);
+
+// The bracket group that starts at `position` (after spaces) with `opener`, closed when the
+// text ends early. Empty when the opener is missing or a closer comes first. When `consumed`
+// is given it receives the end position of the scan in `text`.
+std::string groupAt(std::string_view text, size_t position, std::string_view opener,
+                    size_t* consumed = nullptr);
+// Trimmed top-level pieces of `text` split at `separator` (outside strings and brackets).
+std::vector<std::string_view> splitPieces(std::string_view text, char separator);
+size_t pieceCount(std::string_view text, char separator);
+std::string pieceAt(std::string_view text, size_t index, char separator);
+
+bool isIntegerLiteral(std::string_view text);
+bool isRealLiteral(std::string_view text);
+bool isVariableKeyword(std::string_view word);
+// The word at `position`: up to the next word delimiter.
+std::string_view wordAt(std::string_view text, size_t position);
+// Passes 1 and 2: white space and comments to single spaces, outside strings.
+std::string normalizeText(std::string_view text);
+
+// Binding of one argument piece to a parameter name: the parameter position, or -1, and the
+// value text.
+int bindNamedPiece(std::string_view piece, const std::vector<std::string>& names,
+                   std::string_view& value);
+
+class ScriptCompiler {
+  public:
+    // Always succeeds; the image is emptied first.
+    void compile(std::string_view text, ScriptImage& image);
+
+  private:
+    struct State;
+};
+
+inline void compileScript(std::string_view text, ScriptImage& image) {
+    ScriptCompiler().compile(text, image);
+}
+
+}  // namespace vaxo2::script

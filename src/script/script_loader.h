@@ -1,0 +1,75 @@
+#pragma once
+// Turns a script name into a filled context: read through the resource loader, take a
+// "VXS002" image as it is, or decode a text script, pass it through the optional pre-converter
+// plugin and compile it.
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace vaxo2::platform {
+class DynamicLibrary;
+}
+
+namespace vaxo2::script {
+
+struct ScriptContext;
+class ScriptHost;
+
+// The pre-converter plugin "libText2vxs.so" (C ABI). ScriptPreConvert gets the script name,
+// the decoded UTF-8 text and its length, the integer 0 and a pointer to a handle that starts
+// null. It returns 1 when *handle holds the complete replacement text. Whatever it returns, a
+// non-null handle belongs to the runtime, which hands it back to ScriptPreConvertFree.
+extern "C" {
+struct Text2vxsText {
+    const char* data;
+    uint64_t size;
+};
+using ScriptPreConvertFunction = uint8_t (*)(const char* name, const char* text, int32_t length,
+                                             int32_t reserved, Text2vxsText** handle);
+using ScriptPreConvertFreeFunction = void (*)(Text2vxsText* handle);
+}
+
+inline constexpr char kPreConverterLibrary[] = "libText2vxs.so";
+
+class PreConverter {
+  public:
+    PreConverter();
+    ~PreConverter();
+    PreConverter(const PreConverter&) = delete;
+    PreConverter& operator=(const PreConverter&) = delete;
+
+    // Folder searched before the system's library path ("" = only the library path).
+    void setGameFolder(std::string folder) { gameFolder_ = std::move(folder); }
+    // Replaces `text` when the plugin converts it. A failed load is tried again next time; a
+    // loaded library is kept.
+    void convert(const std::string& name, std::string& text);
+    bool loaded() const { return library_ != nullptr; }
+
+  private:
+    std::string gameFolder_;
+    std::unique_ptr<platform::DynamicLibrary> library_;
+};
+
+class ScriptLoader {
+  public:
+    using ResourceReader = std::function<bool(const std::string& name, std::vector<uint8_t>&)>;
+
+    ScriptLoader();
+    // Replaces the resource loader (tests, tools). Null restores it.
+    void setResourceReader(ResourceReader reader);
+    PreConverter& preConverter() { return preConverter_; }
+    // Whether the plugin is used at all (tools may switch it off).
+    void setPreConverterEnabled(bool enabled) { preConverterEnabled_ = enabled; }
+
+    // Fills `context` (its name set). True when the context got an image.
+    bool loadScript(ScriptContext& context, ScriptHost* host);
+
+  private:
+    ResourceReader reader_;
+    PreConverter preConverter_;
+    bool preConverterEnabled_ = true;
+};
+
+}  // namespace vaxo2::script
