@@ -1,0 +1,580 @@
+// The GPU interface on an OpenGL 3.3 core context. Entry points come from libOpenGL, which
+// dispatches to whatever context (GLX or EGL) is current on the thread.
+#define GL_GLEXT_PROTOTYPES 1
+#include <GL/gl.h>
+#include <GL/glext.h>
+
+#include <algorithm>
+#include <cstddef>
+#include <cstring>
+#include <unordered_map>
+
+#include "platform/gpu.h"
+
+namespace vaxo2::platform {
+
+namespace {
+
+const char* const kVertexShader = R"(#version 330 core
+layout(location = 0) in vec3 aPosition;
+layout(location = 1) in vec4 aColour;
+layout(location = 2) in vec2 aTexCoord;
+uniform mat4 uTransform;
+uniform float uFlipY;
+out vec4 vColour;
+out vec2 vTexCoord;
+void main() {
+    gl_Position = uTransform * vec4(aPosition, 1.0);
+    gl_Position.y *= uFlipY;
+    vColour = aColour;
+    vTexCoord = aTexCoord;
+}
+)";
+
+const char* const kFragmentShader = R"(#version 330 core
+in vec4 vColour;
+in vec2 vTexCoord;
+uniform sampler2D uTexture;
+uniform int uMode;
+out vec4 fragColour;
+void main() {
+    if (uMode == 2) {
+        fragColour = vColour;
+        return;
+    }
+    vec4 t = texture(uTexture, vTexCoord);
+    if (uMode == 1) {
+        fragColour = vec4(t.rgb, vColour.a);
+    } else {
+        fragColour = vec4(t.rgb, t.a * vColour.a);
+    }
+}
+)";
+
+GLenum glFunc(StencilFunc f) {
+    switch (f) {
+        case StencilFunc::Never:
+            return GL_NEVER;
+        case StencilFunc::Less:
+            return GL_LESS;
+        case StencilFunc::Equal:
+            return GL_EQUAL;
+        case StencilFunc::LessEqual:
+            return GL_LEQUAL;
+        case StencilFunc::Greater:
+            return GL_GREATER;
+        case StencilFunc::NotEqual:
+            return GL_NOTEQUAL;
+        case StencilFunc::GreaterEqual:
+            return GL_GEQUAL;
+        case StencilFunc::Always:
+            break;
+    }
+    return GL_ALWAYS;
+}
+
+GLenum glOp(StencilOp op) {
+    switch (op) {
+        case StencilOp::Zero:
+            return GL_ZERO;
+        case StencilOp::Replace:
+            return GL_REPLACE;
+        case StencilOp::Increment:
+            return GL_INCR;
+        case StencilOp::Decrement:
+            return GL_DECR;
+        case StencilOp::Invert:
+            return GL_INVERT;
+        case StencilOp::Keep:
+            break;
+    }
+    return GL_KEEP;
+}
+
+// Row-vector product a * b of two row-order matrices.
+GpuMatrix multiply(const GpuMatrix& a, const GpuMatrix& b) {
+    GpuMatrix r{};
+    for (int i = 0; i < 4; ++i) {
+        for (int j = 0; j < 4; ++j) {
+            float s = 0.0f;
+            for (int k = 0; k < 4; ++k) {
+                s += a[i * 4 + k] * b[k * 4 + j];
+            }
+            r[i * 4 + j] = s;
+        }
+    }
+    return r;
+}
+
+constexpr GpuMatrix kIdentity = {1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1};
+
+GLuint compileShader(GLenum kind, const char* text, std::string& error) {
+    GLuint shader = glCreateShader(kind);
+    glShaderSource(shader, 1, &text, nullptr);
+    glCompileShader(shader);
+    GLint ok = 0;
+    glGetShaderiv(shader, GL_COMPILE_STATUS, &ok);
+    if (!ok) {
+        char log[1024] = {};
+        glGetShaderInfoLog(shader, sizeof log - 1, nullptr, log);
+        error = std::string("shader does not compile: ") + log;
+        glDeleteShader(shader);
+        return 0;
+    }
+    return shader;
+}
+
+struct TextureEntry {
+    GLuint texture = 0;
+    GLuint framebuffer = 0;   // render targets only
+    GLuint depthStencil = 0;  // render targets only
+    int32_t width = 0;
+    int32_t height = 0;
+};
+
+struct TargetFrame {
+    GLuint framebuffer = 0;
+    int32_t width = 0;
+    int32_t height = 0;
+    int32_t viewport[4] = {0, 0, 0, 0};
+    bool flipped = false;
+};
+
+class GlGpu final : public Gpu {
+  public:
+    ~GlGpu() override {
+        for (auto& [id, entry] : textures_) {
+            release(entry);
+        }
+        if (vertexBuffer_) glDeleteBuffers(1, &vertexBuffer_);
+        if (vertexArray_) glDeleteVertexArrays(1, &vertexArray_);
+        if (program_) glDeleteProgram(program_);
+    }
+
+    bool init(std::string& error) {
+        GLint major = 0, minor = 0;
+        glGetIntegerv(GL_MAJOR_VERSION, &major);
+        glGetIntegerv(GL_MINOR_VERSION, &minor);
+        const char* version = reinterpret_cast<const char*>(glGetString(GL_VERSION));
+        const char* renderer = reinterpret_cast<const char*>(glGetString(GL_RENDERER));
+        if (version == nullptr) {
+            error = "no OpenGL context is current";
+            return false;
+        }
+        caps_.version = version;
+        caps_.renderer = renderer ? renderer : "";
+        if (major < 3 || (major == 3 && minor < 3)) {
+            error = "OpenGL 3.3 is needed, the context has " + caps_.version;
+            return false;
+        }
+        GLint maxSize = 0;
+        glGetIntegerv(GL_MAX_TEXTURE_SIZE, &maxSize);
+        caps_.maxTextureSize = maxSize;
+        GLint stencilBits = 0;
+        glBindFramebuffer(GL_FRAMEBUFFER, 0);
+        glGetFramebufferAttachmentParameteriv(GL_FRAMEBUFFER, GL_STENCIL,
+                                              GL_FRAMEBUFFER_ATTACHMENT_STENCIL_SIZE, &stencilBits);
+        while (glGetError() != GL_NO_ERROR) {
+        }
+        caps_.stencilBits = stencilBits;
+
+        GLuint vs = compileShader(GL_VERTEX_SHADER, kVertexShader, error);
+        if (!vs) return false;
+        GLuint fs = compileShader(GL_FRAGMENT_SHADER, kFragmentShader, error);
+        if (!fs) {
+            glDeleteShader(vs);
+            return false;
+        }
+        program_ = glCreateProgram();
+        glAttachShader(program_, vs);
+        glAttachShader(program_, fs);
+        glLinkProgram(program_);
+        glDeleteShader(vs);
+        glDeleteShader(fs);
+        GLint linked = 0;
+        glGetProgramiv(program_, GL_LINK_STATUS, &linked);
+        if (!linked) {
+            char log[1024] = {};
+            glGetProgramInfoLog(program_, sizeof log - 1, nullptr, log);
+            error = std::string("shader program does not link: ") + log;
+            return false;
+        }
+        uTransform_ = glGetUniformLocation(program_, "uTransform");
+        uFlipY_ = glGetUniformLocation(program_, "uFlipY");
+        uMode_ = glGetUniformLocation(program_, "uMode");
+        glUseProgram(program_);
+        glUniform1i(glGetUniformLocation(program_, "uTexture"), 0);
+        glUniform1f(uFlipY_, 1.0f);
+
+        glGenVertexArrays(1, &vertexArray_);
+        glBindVertexArray(vertexArray_);
+        glGenBuffers(1, &vertexBuffer_);
+        glBindBuffer(GL_ARRAY_BUFFER, vertexBuffer_);
+        glBufferData(GL_ARRAY_BUFFER, sizeof(PackedVertex) * 4, nullptr, GL_STREAM_DRAW);
+        glEnableVertexAttribArray(0);
+        glVertexAttribPointer(0, 3, GL_FLOAT, GL_FALSE, sizeof(PackedVertex),
+                              reinterpret_cast<void*>(offsetof(PackedVertex, x)));
+        // 0xAARRGGBB in little-endian memory is B, G, R, A: the BGRA component order.
+        glEnableVertexAttribArray(1);
+        glVertexAttribPointer(1, GL_BGRA, GL_UNSIGNED_BYTE, GL_TRUE, sizeof(PackedVertex),
+                              reinterpret_cast<void*>(offsetof(PackedVertex, diffuse)));
+        glEnableVertexAttribArray(2);
+        glVertexAttribPointer(2, 2, GL_FLOAT, GL_FALSE, sizeof(PackedVertex),
+                              reinterpret_cast<void*>(offsetof(PackedVertex, u)));
+
+        glDisable(GL_CULL_FACE);
+        glDisable(GL_SCISSOR_TEST);
+        glEnable(GL_DEPTH_CLAMP);
+        glDepthFunc(GL_LEQUAL);
+        glPixelStorei(GL_UNPACK_ALIGNMENT, 4);
+        glPixelStorei(GL_PACK_ALIGNMENT, 4);
+        setDepthState(true, false);
+        setStencilState(StencilState{});
+        setBlendMode(BlendMode::Off);
+        if (glGetError() != GL_NO_ERROR) {
+            error = "OpenGL set-up failed";
+            return false;
+        }
+        return true;
+    }
+
+    const GpuCaps& caps() const override { return caps_; }
+
+    GpuTexture createTexture(int32_t width, int32_t height, const uint8_t* bgra) override {
+        if (!sizeAllowed(width, height)) return 0;
+        TextureEntry entry;
+        entry.width = width;
+        entry.height = height;
+        glGenTextures(1, &entry.texture);
+        glBindTexture(GL_TEXTURE_2D, entry.texture);
+        setSampling();
+        while (glGetError() != GL_NO_ERROR) {
+        }
+        glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA8, width, height, 0, GL_BGRA, GL_UNSIGNED_BYTE, bgra);
+        const bool ok = glGetError() == GL_NO_ERROR;
+        glBindTexture(GL_TEXTURE_2D, 0);
+        if (!ok) {
+            release(entry);
+            return 0;
+        }
+        return store(entry);
+    }
+
+    bool updateTexture(GpuTexture texture, int32_t x, int32_t y, int32_t width, int32_t height,
+                       const uint8_t* bgra) override {
+        auto it = textures_.find(texture);
+        if (it == textures_.end() || bgra == nullptr || x < 0 || y < 0 || width <= 0 ||
+            height <= 0 || x > it->second.width - width || y > it->second.height - height) {
+            return false;
+        }
+        glBindTexture(GL_TEXTURE_2D, it->second.texture);
+        glTexSubImage2D(GL_TEXTURE_2D, 0, x, y, width, height, GL_BGRA, GL_UNSIGNED_BYTE, bgra);
+        glBindTexture(GL_TEXTURE_2D, 0);
+        return true;
+    }
+
+    GpuTexture createRenderTarget(int32_t width, int32_t height) override {
+        if (!sizeAllowed(width, height)) return 0;
+        TextureEntry entry;
+        entry.width = width;
+        entry.height = height;
+        while (glGetError() != GL_NO_ERROR) {
+        }
+        glGenTextures(1, &entry.texture);
+        glBindTexture(GL_TEXTURE_2D, entry.texture);
+        setSampling();
+        glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA8, width, height, 0, GL_BGRA, GL_UNSIGNED_BYTE,
+                     nullptr);
+        glBindTexture(GL_TEXTURE_2D, 0);
+        glGenRenderbuffers(1, &entry.depthStencil);
+        glBindRenderbuffer(GL_RENDERBUFFER, entry.depthStencil);
+        glRenderbufferStorage(GL_RENDERBUFFER, GL_DEPTH24_STENCIL8, width, height);
+        glBindRenderbuffer(GL_RENDERBUFFER, 0);
+        glGenFramebuffers(1, &entry.framebuffer);
+        glBindFramebuffer(GL_FRAMEBUFFER, entry.framebuffer);
+        glFramebufferTexture2D(GL_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, GL_TEXTURE_2D, entry.texture,
+                               0);
+        glFramebufferRenderbuffer(GL_FRAMEBUFFER, GL_DEPTH_STENCIL_ATTACHMENT, GL_RENDERBUFFER,
+                                  entry.depthStencil);
+        const bool complete = glCheckFramebufferStatus(GL_FRAMEBUFFER) == GL_FRAMEBUFFER_COMPLETE;
+        glBindFramebuffer(GL_FRAMEBUFFER, current().framebuffer);
+        if (!complete || glGetError() != GL_NO_ERROR) {
+            release(entry);
+            return 0;
+        }
+        return store(entry);
+    }
+
+    void destroyTexture(GpuTexture texture) override {
+        auto it = textures_.find(texture);
+        if (it == textures_.end()) return;
+        // A target being drawn into stays bound until its end; never leave a dangling one.
+        for (TargetFrame& frame : stack_) {
+            if (it->second.framebuffer != 0 && frame.framebuffer == it->second.framebuffer) {
+                frame.framebuffer = 0;
+            }
+        }
+        release(it->second);
+        textures_.erase(it);
+    }
+
+    bool textureSize(GpuTexture texture, int32_t& width, int32_t& height) const override {
+        auto it = textures_.find(texture);
+        if (it == textures_.end()) return false;
+        width = it->second.width;
+        height = it->second.height;
+        return true;
+    }
+
+    void setDefaultTargetSize(int32_t width, int32_t height) override {
+        TargetFrame& base = stack_.front();
+        base.width = std::max(0, width);
+        base.height = std::max(0, height);
+        if (stack_.size() == 1) applyViewport();
+    }
+
+    bool beginRenderTarget(GpuTexture target) override {
+        auto it = textures_.find(target);
+        if (it == textures_.end() || it->second.framebuffer == 0) return false;
+        TargetFrame frame;
+        frame.framebuffer = it->second.framebuffer;
+        frame.width = it->second.width;
+        frame.height = it->second.height;
+        frame.viewport[2] = frame.width;
+        frame.viewport[3] = frame.height;
+        // Drawn upside down so that the texture's first row holds the top of the picture.
+        frame.flipped = true;
+        stack_.push_back(frame);
+        bindCurrent();
+        return true;
+    }
+
+    void endRenderTarget() override {
+        if (stack_.size() <= 1) return;
+        stack_.pop_back();
+        bindCurrent();
+    }
+
+    void setViewport(int32_t x, int32_t y, int32_t width, int32_t height) override {
+        TargetFrame& frame = current();
+        frame.viewport[0] = x;
+        frame.viewport[1] = y;
+        frame.viewport[2] = std::max(0, width);
+        frame.viewport[3] = std::max(0, height);
+        applyViewport();
+    }
+
+    void viewport(int32_t& x, int32_t& y, int32_t& width, int32_t& height) const override {
+        const TargetFrame& frame = stack_.back();
+        x = frame.viewport[0];
+        y = frame.viewport[1];
+        width = frame.viewport[2];
+        height = frame.viewport[3];
+    }
+
+    void clear(bool colour, float r, float g, float b, float a, bool depth, float depthValue,
+               bool stencil, uint8_t stencilValue) override {
+        GLbitfield mask = 0;
+        if (colour) {
+            glClearColor(r, g, b, a);
+            mask |= GL_COLOR_BUFFER_BIT;
+        }
+        if (depth) {
+            glDepthMask(GL_TRUE);
+            glClearDepth(depthValue);
+            mask |= GL_DEPTH_BUFFER_BIT;
+        }
+        if (stencil) {
+            glStencilMask(0xFF);
+            glClearStencil(stencilValue);
+            mask |= GL_STENCIL_BUFFER_BIT;
+        }
+        if (mask != 0) glClear(mask);
+        // Put the write masks back as the states asked for them.
+        glDepthMask(depthWrite_ ? GL_TRUE : GL_FALSE);
+        glStencilMask(stencil_.writeMask);
+    }
+
+    void setViewMatrix(const GpuMatrix& view) override {
+        view_ = view;
+        viewProjection_ = multiply(view_, projection_);
+    }
+    void setProjectionMatrix(const GpuMatrix& projection) override {
+        projection_ = projection;
+        viewProjection_ = multiply(view_, projection_);
+    }
+    void setWorldMatrix(const GpuMatrix& world) override { world_ = world; }
+
+    void setDepthState(bool test, bool write) override {
+        if (test) {
+            glEnable(GL_DEPTH_TEST);
+        } else {
+            glDisable(GL_DEPTH_TEST);
+        }
+        depthWrite_ = write;
+        glDepthMask(write ? GL_TRUE : GL_FALSE);
+    }
+
+    void setStencilState(const StencilState& s) override {
+        stencil_ = s;
+        if (s.enabled) {
+            glEnable(GL_STENCIL_TEST);
+        } else {
+            glDisable(GL_STENCIL_TEST);
+        }
+        glStencilFunc(glFunc(s.func), s.reference, s.readMask);
+        glStencilOp(glOp(s.failOp), glOp(s.depthFailOp), glOp(s.passOp));
+        glStencilMask(s.writeMask);
+    }
+
+    void setBlendMode(BlendMode mode) override {
+        switch (mode) {
+            case BlendMode::Off:
+                glDisable(GL_BLEND);
+                break;
+            case BlendMode::Alpha:
+                glEnable(GL_BLEND);
+                glBlendFunc(GL_SRC_ALPHA, GL_ONE_MINUS_SRC_ALPHA);
+                break;
+            case BlendMode::AlphaKeepCoverage:
+                glEnable(GL_BLEND);
+                glBlendFuncSeparate(GL_SRC_ALPHA, GL_ONE_MINUS_SRC_ALPHA, GL_ONE,
+                                    GL_ONE_MINUS_SRC_ALPHA);
+                break;
+        }
+    }
+
+    void drawQuad(GpuTexture texture, const GpuVertex (&vertices)[4], ShadeMode mode) override {
+        GLuint glTexture = 0;
+        if (texture != 0) {
+            auto it = textures_.find(texture);
+            if (it == textures_.end()) return;
+            glTexture = it->second.texture;
+        }
+        if (mode != ShadeMode::VertexColour && glTexture == 0) {
+            mode = ShadeMode::VertexColour;
+        }
+        PackedVertex packed[4];
+        for (int i = 0; i < 4; ++i) {
+            packed[i] = PackedVertex{vertices[i].x,       vertices[i].y, vertices[i].z,
+                                     vertices[i].diffuse, vertices[i].u, vertices[i].v};
+        }
+        const GpuMatrix transform = multiply(world_, viewProjection_);
+        glUseProgram(program_);
+        glUniformMatrix4fv(uTransform_, 1, GL_FALSE, transform.data());
+        glUniform1f(uFlipY_, current().flipped ? -1.0f : 1.0f);
+        glUniform1i(uMode_, static_cast<GLint>(mode));
+        glActiveTexture(GL_TEXTURE0);
+        glBindTexture(GL_TEXTURE_2D, glTexture);
+        glBindVertexArray(vertexArray_);
+        glBindBuffer(GL_ARRAY_BUFFER, vertexBuffer_);
+        glBufferSubData(GL_ARRAY_BUFFER, 0, sizeof packed, packed);
+        glDrawArrays(GL_TRIANGLE_STRIP, 0, 4);
+        glBindTexture(GL_TEXTURE_2D, 0);
+    }
+
+    bool readPixels(std::vector<uint8_t>& rgba, int32_t& width, int32_t& height) override {
+        const TargetFrame& frame = current();
+        width = frame.width;
+        height = frame.height;
+        if (width <= 0 || height <= 0) return false;
+        const size_t row = static_cast<size_t>(width) * 4;
+        rgba.assign(row * static_cast<size_t>(height), 0);
+        if (frame.framebuffer == 0) glReadBuffer(GL_BACK);
+        while (glGetError() != GL_NO_ERROR) {
+        }
+        glReadPixels(0, 0, width, height, GL_RGBA, GL_UNSIGNED_BYTE, rgba.data());
+        if (glGetError() != GL_NO_ERROR) return false;
+        // GL rows run bottom to top; a flipped target already holds the top row first.
+        if (!frame.flipped) {
+            std::vector<uint8_t> line(row);
+            for (int32_t y = 0; y < height / 2; ++y) {
+                uint8_t* a = rgba.data() + row * static_cast<size_t>(y);
+                uint8_t* b = rgba.data() + row * static_cast<size_t>(height - 1 - y);
+                std::memcpy(line.data(), a, row);
+                std::memcpy(a, b, row);
+                std::memcpy(b, line.data(), row);
+            }
+        }
+        return true;
+    }
+
+    void finish() override { glFinish(); }
+
+  private:
+    struct PackedVertex {
+        float x, y, z;
+        uint32_t diffuse;
+        float u, v;
+    };
+
+    bool sizeAllowed(int32_t width, int32_t height) const {
+        return width > 0 && height > 0 && width <= caps_.maxTextureSize &&
+               height <= caps_.maxTextureSize;
+    }
+
+    static void setSampling() {
+        glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_LINEAR);
+        glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_LINEAR);
+        glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_S, GL_CLAMP_TO_EDGE);
+        glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_T, GL_CLAMP_TO_EDGE);
+        glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAX_LEVEL, 0);
+    }
+
+    static void release(TextureEntry& entry) {
+        if (entry.framebuffer) glDeleteFramebuffers(1, &entry.framebuffer);
+        if (entry.depthStencil) glDeleteRenderbuffers(1, &entry.depthStencil);
+        if (entry.texture) glDeleteTextures(1, &entry.texture);
+        entry = TextureEntry{};
+    }
+
+    GpuTexture store(const TextureEntry& entry) {
+        const GpuTexture id = nextId_++;
+        textures_.emplace(id, entry);
+        return id;
+    }
+
+    TargetFrame& current() { return stack_.back(); }
+    const TargetFrame& current() const { return stack_.back(); }
+
+    void bindCurrent() {
+        glBindFramebuffer(GL_FRAMEBUFFER, current().framebuffer);
+        applyViewport();
+    }
+
+    void applyViewport() {
+        const TargetFrame& f = current();
+        // The interface counts from the top; GL from the bottom unless the target is flipped.
+        const int32_t y = f.flipped ? f.viewport[1] : f.height - (f.viewport[1] + f.viewport[3]);
+        glViewport(f.viewport[0], y, f.viewport[2], f.viewport[3]);
+    }
+
+    GpuCaps caps_;
+    GLuint program_ = 0;
+    GLint uTransform_ = -1;
+    GLint uFlipY_ = -1;
+    GLint uMode_ = -1;
+    GLuint vertexArray_ = 0;
+    GLuint vertexBuffer_ = 0;
+    std::unordered_map<GpuTexture, TextureEntry> textures_;
+    GpuTexture nextId_ = 1;
+    std::vector<TargetFrame> stack_ = std::vector<TargetFrame>(1);
+    GpuMatrix view_ = kIdentity;
+    GpuMatrix projection_ = kIdentity;
+    GpuMatrix viewProjection_ = kIdentity;
+    GpuMatrix world_ = kIdentity;
+    StencilState stencil_;
+    bool depthWrite_ = false;
+};
+
+}  // namespace
+
+std::unique_ptr<Gpu> createGlGpu(std::string& error) {
+    auto gpu = std::make_unique<GlGpu>();
+    if (!gpu->init(error)) {
+        return nullptr;
+    }
+    return gpu;
+}
+
+}  // namespace vaxo2::platform

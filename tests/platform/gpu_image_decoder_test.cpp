@@ -1,0 +1,213 @@
+// Picture decoding into BGRA: the formats the game data uses, their orientation, and refusal of
+// broken, truncated and oversized input.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include "platform/image_decoder.h"
+#include "platform/screenshot.h"
+
+namespace vaxo2::platform {
+namespace {
+
+// 16x8 JPEG: left half red, right half blue.
+const uint8_t kJpeg[] = {
+    0xff, 0xd8, 0xff, 0xe0, 0x00, 0x10, 0x4a, 0x46, 0x49, 0x46, 0x00, 0x01, 0x01, 0x00, 0x00, 0x01,
+    0x00, 0x01, 0x00, 0x00, 0xff, 0xdb, 0x00, 0x43, 0x00, 0x02, 0x01, 0x01, 0x01, 0x01, 0x01, 0x02,
+    0x01, 0x01, 0x01, 0x02, 0x02, 0x02, 0x02, 0x02, 0x04, 0x03, 0x02, 0x02, 0x02, 0x02, 0x05, 0x04,
+    0x04, 0x03, 0x04, 0x06, 0x05, 0x06, 0x06, 0x06, 0x05, 0x06, 0x06, 0x06, 0x07, 0x09, 0x08, 0x06,
+    0x07, 0x09, 0x07, 0x06, 0x06, 0x08, 0x0b, 0x08, 0x09, 0x0a, 0x0a, 0x0a, 0x0a, 0x0a, 0x06, 0x08,
+    0x0b, 0x0c, 0x0b, 0x0a, 0x0c, 0x09, 0x0a, 0x0a, 0x0a, 0xff, 0xdb, 0x00, 0x43, 0x01, 0x02, 0x02,
+    0x02, 0x02, 0x02, 0x02, 0x05, 0x03, 0x03, 0x05, 0x0a, 0x07, 0x06, 0x07, 0x0a, 0x0a, 0x0a, 0x0a,
+    0x0a, 0x0a, 0x0a, 0x0a, 0x0a, 0x0a, 0x0a, 0x0a, 0x0a, 0x0a, 0x0a, 0x0a, 0x0a, 0x0a, 0x0a, 0x0a,
+    0x0a, 0x0a, 0x0a, 0x0a, 0x0a, 0x0a, 0x0a, 0x0a, 0x0a, 0x0a, 0x0a, 0x0a, 0x0a, 0x0a, 0x0a, 0x0a,
+    0x0a, 0x0a, 0x0a, 0x0a, 0x0a, 0x0a, 0x0a, 0x0a, 0x0a, 0x0a, 0x0a, 0x0a, 0x0a, 0x0a, 0xff, 0xc0,
+    0x00, 0x11, 0x08, 0x00, 0x08, 0x00, 0x10, 0x03, 0x01, 0x11, 0x00, 0x02, 0x11, 0x01, 0x03, 0x11,
+    0x01, 0xff, 0xc4, 0x00, 0x14, 0x00, 0x01, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00,
+    0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x08, 0xff, 0xc4, 0x00, 0x14, 0x10, 0x01, 0x00, 0x00, 0x00,
+    0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0xff, 0xc4, 0x00,
+    0x16, 0x01, 0x01, 0x01, 0x01, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00,
+    0x00, 0x00, 0x0a, 0x08, 0x09, 0xff, 0xc4, 0x00, 0x14, 0x11, 0x01, 0x00, 0x00, 0x00, 0x00, 0x00,
+    0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0xff, 0xda, 0x00, 0x0c, 0x03,
+    0x01, 0x00, 0x02, 0x11, 0x03, 0x11, 0x00, 0x3f, 0x00, 0x17, 0xa5, 0x36, 0xfe, 0x08, 0x65, 0x50,
+    0x35, 0xef, 0xff, 0xd9};
+
+std::vector<uint8_t> pngOf(const std::vector<uint8_t>& rgba, int w, int h) {
+    const std::string path = std::string(VAXO2_BINARY_DIR) + "/decoder_test.png";
+    std::string error;
+    EXPECT_TRUE(writePng(path, rgba.data(), w, h, error)) << error;
+    std::ifstream in(path, std::ios::binary);
+    std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(in)), {});
+    std::remove(path.c_str());
+    return bytes;
+}
+
+// 3x2 picture: top row red, green, blue; bottom row white, black, half-transparent grey.
+std::vector<uint8_t> samplePng() {
+    const std::vector<uint8_t> rgba = {255, 0,   0,   255, 0, 255, 0, 255, 0,   0,   255, 255,
+                                       255, 255, 255, 255, 0, 0,   0, 255, 128, 128, 128, 128};
+    return pngOf(rgba, 3, 2);
+}
+
+void putLe32(std::vector<uint8_t>& v, size_t at, uint32_t x) {
+    for (int i = 0; i < 4; ++i)
+        v[at + i] = static_cast<uint8_t>(x >> (8 * i));
+}
+
+// 24-bit BMP of 2x2, stored bottom row first: top row red, blue; bottom row green, white.
+std::vector<uint8_t> sampleBmp() {
+    std::vector<uint8_t> b(54 + 16, 0);
+    b[0] = 'B';
+    b[1] = 'M';
+    putLe32(b, 2, static_cast<uint32_t>(b.size()));
+    putLe32(b, 10, 54);
+    putLe32(b, 14, 40);
+    putLe32(b, 18, 2);
+    putLe32(b, 22, 2);
+    b[26] = 1;
+    b[28] = 24;
+    putLe32(b, 34, 16);
+    const uint8_t rows[16] = {0, 255, 0,   255, 255, 255, 0, 0,   // bottom: green, white, pad
+                              0, 0,   255, 255, 0,   0,   0, 0};  // top: red, blue, pad
+    std::copy(rows, rows + 16, b.begin() + 54);
+    return b;
+}
+
+uint32_t pixel(const BgraImage& image, int x, int y) {
+    const uint8_t* p = image.pixels.data() + (static_cast<size_t>(y) * image.width + x) * 4;
+    // B, G, R, A bytes read as 0xAARRGGBB
+    return (uint32_t{p[3]} << 24) | (uint32_t{p[2]} << 16) | (uint32_t{p[1]} << 8) | p[0];
+}
+
+TEST(GpuImageDecoder, PngBecomesBgraTopRowFirstWithAlpha) {
+    const std::vector<uint8_t> png = samplePng();
+    BgraImage image;
+    std::string error;
+    ASSERT_TRUE(decodeImage(png.data(), png.size(), image, error)) << error;
+    ASSERT_EQ(image.width, 3);
+    ASSERT_EQ(image.height, 2);
+    ASSERT_EQ(image.pixels.size(), 3u * 2u * 4u);
+    EXPECT_EQ(pixel(image, 0, 0), 0xFFFF0000u);
+    EXPECT_EQ(pixel(image, 1, 0), 0xFF00FF00u);
+    EXPECT_EQ(pixel(image, 2, 0), 0xFF0000FFu);
+    EXPECT_EQ(pixel(image, 0, 1), 0xFFFFFFFFu);
+    EXPECT_EQ(pixel(image, 1, 1), 0xFF000000u);
+    EXPECT_EQ(pixel(image, 2, 1), 0x80808080u);
+}
+
+TEST(GpuImageDecoder, BmpAndJpegDecodeTheSameWayUp) {
+    const std::vector<uint8_t> bmp = sampleBmp();
+    BgraImage image;
+    std::string error;
+    ASSERT_TRUE(decodeImage(bmp.data(), bmp.size(), image, error)) << error;
+    ASSERT_EQ(image.width, 2);
+    ASSERT_EQ(image.height, 2);
+    EXPECT_EQ(pixel(image, 0, 0), 0xFFFF0000u);
+    EXPECT_EQ(pixel(image, 1, 0), 0xFF0000FFu);
+    EXPECT_EQ(pixel(image, 0, 1), 0xFF00FF00u);
+    EXPECT_EQ(pixel(image, 1, 1), 0xFFFFFFFFu);
+
+    ASSERT_TRUE(decodeImage(kJpeg, sizeof kJpeg, image, error)) << error;
+    ASSERT_EQ(image.width, 16);
+    ASSERT_EQ(image.height, 8);
+    const uint32_t left = pixel(image, 2, 4);
+    const uint32_t right = pixel(image, 13, 4);
+    EXPECT_GT((left >> 16) & 0xFF, 230u);  // red
+    EXPECT_LT(left & 0xFF, 25u);
+    EXPECT_GT(right & 0xFF, 230u);  // blue
+    EXPECT_LT((right >> 16) & 0xFF, 25u);
+    EXPECT_EQ(left >> 24, 0xFFu);  // JPEG has no alpha: opaque
+}
+
+TEST(GpuImageDecoder, RefusesEmptyUnknownAndTruncatedInput) {
+    BgraImage image;
+    std::string error;
+    EXPECT_FALSE(decodeImage(nullptr, 0, image, error));
+    const uint8_t text[] = "not a picture at all";
+    EXPECT_FALSE(decodeImage(text, sizeof text, image, error));
+    EXPECT_FALSE(error.empty());
+
+    // Every prefix of a valid file is refused (or, for JPEG, decoded without over-reading);
+    // none leaves a half-filled result behind.
+    // (A PNG cut inside its closing IEND chunk still holds every pixel and may decode.)
+    const std::vector<uint8_t> png = samplePng();
+    ASSERT_GT(png.size(), 12u);
+    for (size_t n = 1; n < png.size() - 12; ++n) {
+        const std::vector<uint8_t> cut(png.begin(), png.begin() + static_cast<long>(n));
+        EXPECT_FALSE(decodeImage(cut.data(), cut.size(), image, error)) << "prefix " << n;
+        EXPECT_TRUE(image.pixels.empty());
+        EXPECT_EQ(image.width, 0);
+    }
+    const std::vector<uint8_t> bmp = sampleBmp();
+    for (size_t n = 1; n < bmp.size(); ++n) {
+        const std::vector<uint8_t> cut(bmp.begin(), bmp.begin() + static_cast<long>(n));
+        EXPECT_FALSE(decodeImage(cut.data(), cut.size(), image, error)) << "prefix " << n;
+    }
+    for (size_t n = 1; n < sizeof kJpeg; ++n) {
+        if (decodeImage(kJpeg, n, image, error)) {
+            EXPECT_EQ(image.pixels.size(), 16u * 8u * 4u);
+        }
+    }
+}
+
+TEST(GpuImageDecoder, RefusesHugeDimensionsBeforeDecoding) {
+    std::vector<uint8_t> png = samplePng();
+    // IHDR width and height (big-endian) claiming 100000 x 100000.
+    const uint8_t huge[4] = {0x00, 0x01, 0x86, 0xA0};
+    std::copy(huge, huge + 4, png.begin() + 16);
+    std::copy(huge, huge + 4, png.begin() + 20);
+    BgraImage image;
+    std::string error;
+    EXPECT_FALSE(decodeImage(png.data(), png.size(), image, error));
+    EXPECT_NE(error.find("refused"), std::string::npos) << error;
+
+    std::vector<uint8_t> bmp = sampleBmp();
+    putLe32(bmp, 18, 20000);
+    putLe32(bmp, 22, 20000);
+    EXPECT_FALSE(decodeImage(bmp.data(), bmp.size(), image, error));
+    putLe32(bmp, 18, 0x80000000u);  // negative width
+    putLe32(bmp, 22, 2);
+    EXPECT_FALSE(decodeImage(bmp.data(), bmp.size(), image, error));
+
+    // Within the side limit but above the pixel budget.
+    std::vector<uint8_t> jpeg(kJpeg, kJpeg + sizeof kJpeg);
+    bool patched = false;
+    for (size_t i = 2; i + 9 < jpeg.size(); ++i) {
+        if (jpeg[i] == 0xFF && jpeg[i + 1] == 0xC0) {
+            jpeg[i + 5] = 0x3F;  // height 16383
+            jpeg[i + 6] = 0xFF;
+            jpeg[i + 7] = 0x3F;  // width 16383
+            jpeg[i + 8] = 0xFF;
+            patched = true;
+            break;
+        }
+    }
+    ASSERT_TRUE(patched);
+    EXPECT_FALSE(decodeImage(jpeg.data(), jpeg.size(), image, error));
+}
+
+TEST(GpuImageDecoder, CorruptPixelDataNeverYieldsAWrongSizedPicture) {
+    const std::vector<uint8_t> png = samplePng();
+    // Flip each byte after the header in turn: a CRC or inflate error refuses the file, and
+    // anything that still decodes has the header's size.
+    for (size_t i = 33; i < png.size(); ++i) {
+        std::vector<uint8_t> bad = png;
+        bad[i] ^= 0x5A;
+        BgraImage image;
+        std::string error;
+        if (decodeImage(bad.data(), bad.size(), image, error)) {
+            EXPECT_EQ(image.width, 3);
+            EXPECT_EQ(image.height, 2);
+            EXPECT_EQ(image.pixels.size(), 24u);
+        } else {
+            EXPECT_TRUE(image.pixels.empty());
+        }
+    }
+}
+
+}  // namespace
+}  // namespace vaxo2::platform
