@@ -24,12 +24,9 @@ graphics::GraphicObject* fakeRoot(int n) {
 }
 
 std::string rootName(graphics::GraphicObject* root) {
-    if (root == nullptr)
-        return "null";
-    if (root == fakeRoot(1))
-        return "screen";
-    if (root == fakeRoot(2))
-        return "transition";
+    if (root == nullptr) return "null";
+    if (root == fakeRoot(1)) return "screen";
+    if (root == fakeRoot(2)) return "transition";
     return "other";
 }
 
@@ -42,8 +39,7 @@ class Recorded : public classQueBase {
     ~Recorded() override { ++journal_.destroyed; }
     void execute(QueExecuteContext& context) override {
         journal_.lines.push_back(name_ + "@" + (targetMask ? rootName(context.target) : "-"));
-        if (makesTransition_)
-            context.transitionRoot = fakeRoot(2);
+        if (makesTransition_) context.transitionRoot = fakeRoot(2);
     }
 
   private:

@@ -1,0 +1,457 @@
+#include "graphics/display_device.h"
+
+#include <cmath>
+
+#include "graphics/graphic_object.h"
+#include "graphics/graphic_source.h"
+#include "graphics/tree_draw.h"
+#include "io/resource_loader.h"
+#include "platform/clock.h"
+#include "platform/image_decoder.h"
+#include "platform/system.h"
+
+namespace vaxo2::graphics {
+
+namespace {
+
+platform::StencilState stencilStateFor(StencilMode mode, const platform::StencilState& previous) {
+    using platform::StencilFunc;
+    using platform::StencilOp;
+    platform::StencilState s = previous;
+    s.enabled = true;
+    s.reference = 255;
+    s.readMask = 0xFF;
+    s.writeMask = 0xFF;
+    switch (mode) {
+        case StencilMode::TestEqual255:
+            s.func = StencilFunc::LessEqual;
+            s.passOp = StencilOp::Keep;
+            s.depthFailOp = StencilOp::Keep;
+            s.failOp = StencilOp::Keep;
+            break;
+        // The other rows set only the function and the pass operation; the fail operations
+        // stay as the previous draw left them.
+        case StencilMode::Write255:
+            s.func = StencilFunc::Always;
+            s.passOp = StencilOp::Replace;
+            break;
+        case StencilMode::WriteZero:
+            s.func = StencilFunc::Always;
+            s.passOp = StencilOp::Zero;
+            break;
+        case StencilMode::Invert:
+            s.func = StencilFunc::Always;
+            s.passOp = StencilOp::Invert;
+            break;
+        case StencilMode::Unchanged:
+            return previous;
+    }
+    return s;
+}
+
+}  // namespace
+
+// The layer tree's view of the device: files, decoding, textures and quads on the GPU.
+class DisplayDevice::Backend final : public RenderBackend {
+  public:
+    explicit Backend(DisplayDevice& device) : device_(device) {}
+
+    bool readFile(const std::string& name, std::vector<uint8_t>& bytes) override {
+        if (device_.fileReader_) return device_.fileReader_(name, bytes);
+        return io::loadResource(name, bytes);
+    }
+
+    bool decodeImage(const std::vector<uint8_t>& bytes, DecodedImage& out) override {
+        platform::BgraImage image;
+        std::string error;
+        if (!platform::decodeImage(bytes.data(), bytes.size(), image, error)) return false;
+        out.width = image.width;
+        out.height = image.height;
+        out.bgra = std::move(image.pixels);
+        return true;
+    }
+
+    int32_t maxTextureSize() override {
+        return device_.gpu_ ? device_.gpu_->caps().maxTextureSize : 0;
+    }
+
+    TextureId createTexture(int32_t width, int32_t height, const uint8_t* bgra) override {
+        return device_.gpu_ ? device_.gpu_->createTexture(width, height, bgra) : 0;
+    }
+
+    void destroyTexture(TextureId texture) override {
+        if (device_.gpu_) device_.gpu_->destroyTexture(texture);
+    }
+
+    TextureId createRenderTarget(int32_t width, int32_t height) override {
+        return device_.gpu_ ? device_.gpu_->createRenderTarget(width, height) : 0;
+    }
+
+    void backBufferSize(int32_t& width, int32_t& height) override {
+        width = device_.backBufferWidth_;
+        height = device_.backBufferHeight_;
+    }
+
+    void beginRenderTarget(TextureId target) override {
+        platform::Gpu* gpu = device_.gpu_.get();
+        if (!gpu || !gpu->beginRenderTarget(target)) return;
+        resetStates();
+        gpu->clear(true, 0, 0, 0, 1, true, 1.0f, true, 0);
+    }
+
+    void endRenderTarget() override {
+        if (device_.gpu_) device_.gpu_->endRenderTarget();
+    }
+
+    void drawQuad(const QuadDraw& quad) override {
+        platform::Gpu* gpu = device_.gpu_.get();
+        if (!gpu) return;
+        const platform::StencilState s = stencilStateFor(quad.stencil, stencil_);
+        if (!(s == stencil_)) {
+            stencil_ = s;
+            gpu->setStencilState(s);
+        }
+        gpu->setBlendMode(platform::BlendMode::Alpha);
+        gpu->setWorldMatrix(toArray(quad.world));
+        platform::GpuVertex v[4];
+        for (int i = 0; i < 4; ++i) {
+            const TileVertex& t = quad.vertices[i];
+            v[i] = platform::GpuVertex{t.x, t.y, t.z, t.diffuse, t.u, t.v};
+        }
+        const platform::ShadeMode mode = quad.program == ":AlphaIgnore"
+                                             ? platform::ShadeMode::AlphaIgnore
+                                             : platform::ShadeMode::TextureAlphaModulate;
+        gpu->drawQuad(quad.texture, v, mode);
+        gpu->setBlendMode(platform::BlendMode::Off);
+    }
+
+    // The tree set-up's render states: depth test on without writes, stencil on with mask 255.
+    void resetStates() {
+        platform::Gpu* gpu = device_.gpu_.get();
+        gpu->setDepthState(true, false);
+        stencil_ = platform::StencilState{};
+        gpu->setStencilState(stencil_);
+        gpu->setBlendMode(platform::BlendMode::Off);
+    }
+
+  private:
+    DisplayDevice& device_;
+    platform::StencilState stencil_;
+};
+
+CameraSetup cameraFor(int32_t designWidth, int32_t designHeight, int32_t viewportWidth,
+                      int32_t viewportHeight, uint8_t handedness) {
+    CameraSetup c;
+    c.dist = static_cast<float>(designWidth) * 10.0f;
+    const float designAspect = static_cast<float>(designWidth) / static_cast<float>(designHeight);
+    c.windowAspect = viewportWidth > 0 && viewportHeight > 0
+                         ? static_cast<float>(viewportWidth) / static_cast<float>(viewportHeight)
+                         : designAspect;
+    c.visibleHeight = c.windowAspect >= designAspect
+                          ? static_cast<float>(designHeight)
+                          : static_cast<float>(designWidth) / c.windowAspect;
+    c.fovY = 2.0f * std::atan(c.visibleHeight * 0.5f / c.dist);
+    const Vec3 origin{0, 0, 0};
+    const Vec3 up{0, 1, 0};
+    if (handedness == 0) {
+        c.view = lookAtRH(Vec3{0, 0, c.dist}, origin, up);
+        c.projection = perspectiveFovRH(c.fovY, c.windowAspect, 0.0f, c.dist);
+    } else {
+        c.view = lookAtLH(Vec3{0, 0, -c.dist}, origin, up);
+        c.projection = perspectiveFovLH(c.fovY, c.windowAspect, 0.0f, c.dist);
+    }
+    return c;
+}
+
+void backBufferSizeFor(bool fullScreen, bool exclusive, int32_t clientWidth, int32_t clientHeight,
+                       int32_t designWidth, int32_t designHeight, const platform::Rect& monitor,
+                       int32_t& width, int32_t& height) {
+    if (!fullScreen) {
+        width = designWidth;
+        height = designHeight;
+        if (int64_t{clientWidth} * 2 > designWidth) width = clientWidth;
+        if (int64_t{clientHeight} * 2 > designHeight) height = clientHeight;
+    } else if (exclusive) {
+        width = designWidth;
+        height = designHeight;
+    } else {
+        width = monitor.width();
+        height = monitor.height();
+    }
+}
+
+DisplayDevice::DisplayDevice()
+    : messages_([](const std::string& text, const std::string& caption) {
+          platform::showMessageBox(text, caption, platform::mb::kIconWarning);
+      }),
+      gpuFactory_([](std::string& error) { return platform::createGlGpu(error); }),
+      backend_(std::make_unique<Backend>(*this)) {}
+
+DisplayDevice::~DisplayDevice() {
+    std::lock_guard<std::mutex> guard(mutex_);
+    // Textures made here go before the GPU that holds them; the sources rebuild on a next
+    // device.
+    sourceCache().forEach([this](GraphicSource& source) {
+        if (source.backend == backend_.get()) source.releaseTextures();
+    });
+    gpu_.reset();
+    context_.reset();
+}
+
+void DisplayDevice::setOptions(DisplayOptions* options) {
+    options_ = options ? options : &ownOptions_;
+    fullScreen_ = options_->fullScreen.committed;
+    exclusive_ = options_->exclusiveFullScreen.committed;
+    flipSwap_ = options_->flipSwap.committed;
+}
+
+RenderBackend& DisplayDevice::backend() {
+    return *backend_;
+}
+
+void DisplayDevice::say(const std::string& text) {
+    if (messages_) messages_(text, kDeviceErrorCaption);
+}
+
+bool DisplayDevice::check(std::unique_ptr<platform::GlContext> context) {
+    std::lock_guard<std::mutex> guard(mutex_);
+    if (!context) {
+        say(kCreateFailedText);
+        return false;
+    }
+    context_ = std::move(context);
+    if (!buildGpu(true)) {
+        context_.reset();
+        return false;
+    }
+    return true;
+}
+
+bool DisplayDevice::buildGpu(bool showMessage) {
+    if (!context_ || !context_->makeCurrent()) return false;
+    std::string error;
+    gpu_ = gpuFactory_ ? gpuFactory_(error) : nullptr;
+    if (!gpu_) {
+        if (showMessage) say(kShaderNotReadyText);
+        return false;
+    }
+    return true;
+}
+
+void DisplayDevice::create(platform::Window* window, int32_t designWidth, int32_t designHeight,
+                           uint8_t handedness) {
+    std::lock_guard<std::mutex> guard(mutex_);
+    if (created_) return;
+    window_ = window;
+    designWidth_ = designWidth > 0 ? designWidth : 1280;
+    designHeight_ = designHeight > 0 ? designHeight : 720;
+    handedness_ = handedness;
+    int modeWidth = 0, modeHeight = 0;
+    if (window_) window_->displayModeSize(modeWidth, modeHeight);
+    monitor_ = platform::Rect{0, 0, modeWidth, modeHeight};
+    readClientRect();
+    DisplayOptions& o = *options_;
+    if (!gpu_ || !present(o.exclusiveFullScreen.value, o.fullScreen.value, o.flipSwap.value)) {
+        return;  // the frame check tries again
+    }
+    o.fullScreen.commit();
+    o.exclusiveFullScreen.commit();
+    o.flipSwap.commit();
+    fullScreen_ = o.fullScreen.committed;
+    exclusive_ = o.exclusiveFullScreen.committed;
+    flipSwap_ = o.flipSwap.committed;
+    created_ = true;
+    dirty_ = true;
+}
+
+void DisplayDevice::readClientRect() {
+    platform::Rect rect;
+    clientKnown_ =
+        window_ != nullptr && window_->clientRect(rect) && rect.width() > 0 && rect.height() > 0;
+    if (clientKnown_) {
+        clientWidth_ = rect.width();
+        clientHeight_ = rect.height();
+    }
+    if (context_ && gpu_) {
+        int w = 0, h = 0;
+        context_->drawableSize(w, h);
+        gpu_->setDefaultTargetSize(w, h);
+    }
+}
+
+bool DisplayDevice::present(bool exclusive, bool fullScreen, bool flipSwap) {
+    backBufferSizeFor(fullScreen, exclusive, clientKnown_ ? clientWidth_ : designWidth_,
+                      clientKnown_ ? clientHeight_ : designHeight_, designWidth_, designHeight_,
+                      monitor_, backBufferWidth_, backBufferHeight_);
+    if (!context_ || !gpu_ || backBufferWidth_ <= 0 || backBufferHeight_ <= 0) return false;
+    // With flipSwap the frame waits for the vertical blank; without it the loop paces itself,
+    // and presenting on the blank still keeps a real display free of tearing. A driver that
+    // refuses the blank wait only fails the reset when the blank wait was asked for.
+    if (!context_->setSwapInterval(1)) {
+        if (flipSwap) return false;
+        context_->setSwapInterval(0);
+    }
+    if (fullScreen && exclusive && window_ && !window_->headless()) {
+        window_->setExclusiveFullScreen(backBufferWidth_, backBufferHeight_);
+    }
+    int w = 0, h = 0;
+    context_->drawableSize(w, h);
+    if (w <= 0 || h <= 0) return false;
+    gpu_->setDefaultTargetSize(w, h);
+    return true;
+}
+
+void DisplayDevice::releaseRenderTargets() {
+    sourceCache().forEach([this](GraphicSource& source) {
+        if (source.kind() == SourceKind::RenderTarget && source.backend == backend_.get()) {
+            source.releaseTextures();
+        }
+    });
+}
+
+bool DisplayDevice::reset() {
+    return resetWith(false);
+}
+
+bool DisplayDevice::resetWith(bool retrying) {
+    DisplayOptions& o = *options_;
+    if (o.fullScreen.value && !o.exclusiveFullScreen.value && window_) {
+        monitor_ = window_->monitorRect();
+    }
+    releaseRenderTargets();
+    const bool ok = present(o.exclusiveFullScreen.value, o.fullScreen.value, o.flipSwap.value);
+    drawnSinceReset_ = false;
+    dirty_ = true;
+    if (!ok) {
+        if (!retrying) {
+            o.fullScreen.revert();
+            o.exclusiveFullScreen.revert();
+            o.flipSwap.revert();
+            releaseRenderTargets();
+            resetWith(true);
+            recentre_ = true;
+            modeChanged_ = true;
+        }
+        return false;
+    }
+    if (o.fullScreen.changed && !o.fullScreen.value) recentre_ = true;
+    if (o.anyChanged()) modeChanged_ = true;
+    o.fullScreen.commit();
+    o.exclusiveFullScreen.commit();
+    o.flipSwap.commit();
+    fullScreen_ = o.fullScreen.committed;
+    exclusive_ = o.exclusiveFullScreen.committed;
+    flipSwap_ = o.flipSwap.committed;
+    return true;
+}
+
+void DisplayDevice::requestReset(uint32_t when) {
+    resetAt_ = when == 0 ? 1 : when;  // 0 means none
+}
+
+void DisplayDevice::toggleFullScreenRequest() {
+    toggleRequested_ = true;
+}
+
+void DisplayDevice::requestCapture(CaptureCallback callback) {
+    std::lock_guard<std::mutex> guard(captureMutex_);
+    captures_.push_back(std::move(callback));
+}
+
+bool DisplayDevice::frameCheck(uint32_t now) {
+    if (!gpu_) {
+        buildGpu(false);
+        return false;
+    }
+    if (!created_) {
+        mutex_.unlock();
+        create(window_, designWidth_, designHeight_, handedness_);
+        mutex_.lock();
+        return false;
+    }
+    readClientRect();
+    if (lost_) {
+        lost_ = false;
+        requestReset(now);
+        return false;
+    }
+    if (toggleRequested_.exchange(false)) {
+        options_->fullScreen.request(!options_->fullScreen.value);
+        requestReset(now);
+    }
+    const uint32_t at = resetAt_;
+    if (at != 0 && platform::timeReached(now, at)) {
+        resetAt_ = 0;
+        reset();
+        return false;
+    }
+    return true;
+}
+
+void DisplayDevice::setupTree(GraphicObject& root) {
+    int32_t vw = backBufferWidth_;
+    int32_t vh = backBufferHeight_;
+    if (!fullScreen_ && clientKnown_) {
+        vw = clientWidth_;
+        vh = clientHeight_;
+    }
+    camera_ = cameraFor(designWidth_, designHeight_, vw, vh, handedness_);
+    lastView_ = camera_.view;
+    lastProjection_ = camera_.projection;
+    gpu_->setViewMatrix(toArray(camera_.view));
+    gpu_->setProjectionMatrix(toArray(camera_.projection));
+    gpu_->setViewport(0, 0, vw, vh);
+    backend_->resetStates();
+    // A tree drawn into a render target clears that target when it is made current.
+    const bool intoTarget = root.source && root.source->kind() == SourceKind::RenderTarget;
+    if (!intoTarget) gpu_->clear(true, 0, 0, 0, 1, true, 1.0f, true, 0);
+}
+
+void DisplayDevice::drawTree(GraphicObject& root) {
+    setupTree(root);
+    graphics::drawTree(root, *backend_, camera_.windowAspect);
+}
+
+FrameResult DisplayDevice::renderFrame(GraphicObject* screenRoot, GraphicObject* transitionRoot,
+                                       uint32_t now) {
+    std::lock_guard<std::mutex> guard(mutex_);
+    FrameResult result;
+    if (!frameCheck(now)) return result;
+    result.drawn = true;
+    const bool transitionRunning = transitionRoot && transitionRoot->transmittance < 1.0f;
+    result.transitionFinished = transitionRoot && !transitionRunning;
+    std::vector<CaptureCallback> captures;
+    {
+        std::lock_guard<std::mutex> captureGuard(captureMutex_);
+        captures.swap(captures_);
+    }
+    const bool draw = dirty_.exchange(false) || !drawnSinceReset_ || !captures.empty() ||
+                      transitionRunning || result.transitionFinished;
+    if (!draw) return result;
+    if (screenRoot) {
+        drawTree(*screenRoot);
+    } else {
+        gpu_->setViewport(0, 0, backBufferWidth_, backBufferHeight_);
+        gpu_->clear(true, 0, 0, 0, 1, true, 1.0f, true, 0);
+    }
+    if (transitionRunning) drawTree(*transitionRoot);
+    if (!captures.empty()) {
+        std::vector<uint8_t> rgba;
+        int32_t w = 0, h = 0;
+        const bool ok = gpu_->readPixels(rgba, w, h);
+        for (CaptureCallback& capture : captures) {
+            if (ok) {
+                capture(rgba.data(), w, h);
+            } else {
+                capture(nullptr, 0, 0);
+            }
+        }
+    }
+    context_->swapBuffers();
+    ++frames_;
+    drawnSinceReset_ = true;
+    result.presented = true;
+    return result;
+}
+
+}  // namespace vaxo2::graphics

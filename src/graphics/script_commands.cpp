@@ -1,0 +1,270 @@
+#include "graphics/script_commands.h"
+
+#include <cctype>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <utility>
+
+#include "app/app_context.h"
+#include "graphics/graphic_wait.h"
+#include "graphics/transition.h"
+#include "queue/command_queue.h"
+#include "queue/layer_path.h"
+#include "script/command_table.h"
+
+namespace vaxo2::graphics {
+
+namespace {
+
+using script::ScriptValue;
+using Args = std::vector<ScriptValue>;
+
+std::mutex hooksMutex;
+ScriptWaitHooks waitHooks;
+
+ScriptWaitHooks currentHooks() {
+    std::lock_guard lock(hooksMutex);
+    return waitHooks;
+}
+
+// Positions are looked up by name so the table stays the single source of truth.
+const ScriptValue* arg(const Args& args, int32_t count, const char* command, const char* name) {
+    const int index = script::lookupCommand(command);
+    return script::argumentAt(args, count, script::parameterIndex(index, name));
+}
+
+std::optional<int64_t> integerArg(const ScriptValue* value) {
+    return value ? value->toInteger() : std::nullopt;
+}
+
+std::optional<double> realArg(const ScriptValue* value) {
+    return value ? value->toReal() : std::nullopt;
+}
+
+void setFloat(queue::OptionalFloat& to, const ScriptValue* value) {
+    if (auto real = realArg(value)) {
+        to.set(static_cast<float>(*real));
+    }
+}
+
+void setInt(queue::OptionalInt& to, const ScriptValue* value) {
+    if (auto integer = integerArg(value)) {
+        to.set(*integer);
+    }
+}
+
+void setVector(queue::OptionalFloat3& to, const ScriptValue* value, float fillY = 0.0f,
+               float fillZ = 0.0f) {
+    if (auto vector = vectorArgument(value, fillY, fillZ)) {
+        to.set(*vector);
+    }
+}
+
+template <typename Command>
+std::unique_ptr<Command> addressed(const Args& args, int32_t count, const char* command) {
+    auto out = std::make_unique<Command>();
+    out->targetMask =
+        static_cast<uint64_t>(integerArg(arg(args, count, command, "Target")).value_or(1));
+    out->path = queue::layerPathFrom(arg(args, count, command, "Layer"));
+    return out;
+}
+
+template <typename Command>
+script::CommandHandler pathOnly(const char* command) {
+    return [command](script::ScriptInterpreter&, const Args& args, int32_t count, ScriptValue*) {
+        queue::mainCommandQueue().push(addressed<Command>(args, count, command));
+    };
+}
+
+// GraphicAlter's work, shared by Graphic (which names its own arguments).
+void queueAlter(const Args& args, int32_t count, const char* command, queue::CommandQueue& queue) {
+    bool more = false;
+    for (const char* name : {"File", "x", "y", "z", "Hide", "StencilAction"}) {
+        const ScriptValue* value = arg(args, count, command, name);
+        more |= value != nullptr && !value->isNone();
+    }
+    std::string file;
+    if (const ScriptValue* value = arg(args, count, command, "File")) {
+        file = value->toString().value_or(std::string());
+    }
+    queue::OptionalFloat x, y, z;
+    setFloat(x, arg(args, count, command, "x"));
+    setFloat(y, arg(args, count, command, "y"));
+    setFloat(z, arg(args, count, command, "z"));
+    queue::OptionalBool hide;
+    if (auto value = integerArg(arg(args, count, command, "Hide"))) {
+        hide.set(*value != 0);
+    }
+    if (isMovieFile(file)) {
+        auto movie = addressed<classQue_GraphicAlter_Movie>(args, count, command);
+        movie->file = file;
+        movie->x = x;
+        movie->y = y;
+        movie->z = z;
+        movie->hide = hide;
+        queue.push(std::move(movie));
+        file.clear();
+    }
+    if (!more) {
+        return;
+    }
+    auto alter = addressed<classQue_GraphicAlter>(args, count, command);
+    alter->file = file;
+    alter->x = x;
+    alter->y = y;
+    alter->z = z;
+    alter->hide = hide;
+    setInt(alter->stencilAction, arg(args, count, command, "StencilAction"));
+    queue.push(std::move(alter));
+}
+
+}  // namespace
+
+void setScriptWaitHooks(ScriptWaitHooks hooks) {
+    std::lock_guard lock(hooksMutex);
+    waitHooks = std::move(hooks);
+}
+
+bool isMovieFile(const std::string& file) {
+    if (file.size() < 4) {
+        return false;
+    }
+    std::string tail = file.substr(file.size() - 4);
+    for (char& c : tail) {
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    }
+    return tail == ".avi" || tail == ".wmv" || tail == ".mpg";
+}
+
+std::optional<Float3> vectorArgument(const ScriptValue* value, float fillY, float fillZ) {
+    if (value == nullptr) {
+        return std::nullopt;
+    }
+    std::vector<double> reals;
+    if (!script::flattenToReals(*value, reals)) {
+        return std::nullopt;
+    }
+    Float3 out{0.0f, fillY, fillZ};
+    out.x = static_cast<float>(reals[0]);
+    if (reals.size() > 1) out.y = static_cast<float>(reals[1]);
+    if (reals.size() > 2) out.z = static_cast<float>(reals[2]);
+    return out;
+}
+
+void queueGraphic(const Args& args, int32_t count, queue::CommandQueue& queue) {
+    queue.push(addressed<classQue_GraphicCreate>(args, count, "Graphic"));
+    queueAlter(args, count, "Graphic", queue);
+}
+
+void queueGraphicAlter(const Args& args, int32_t count, queue::CommandQueue& queue) {
+    queueAlter(args, count, "GraphicAlter", queue);
+}
+
+void queueGraphicSlot(const Args& args, int32_t count, queue::CommandQueue& queue) {
+    constexpr const char* kName = "GraphicSlot";
+    auto slot = addressed<classQue_GraphicStirSlotSet>(args, count, kName);
+    auto a = [&](const char* name) { return arg(args, count, kName, name); };
+    SlotParameters& v = slot->values;
+    setInt(slot->No, a("No"));
+    setInt(v.StartDelay, a("StartDelay"));
+    setInt(v.Delay, a("Delay"));
+    setInt(v.AfterDelay, a("AfterDelay"));
+    setInt(v.Time, a("Time"));
+    setFloat(v.TimeGainStart, a("TimeGainStart"));
+    setFloat(v.TimeGainEnd, a("TimeGainEnd"));
+    v.Loop.set(integerArg(a("Loop")).value_or(1));
+    if (auto flag = integerArg(a("AutoDeleteFlag"))) {
+        v.AutoDeleteFlag.set(*flag != 0);
+    }
+    setVector(v.Position, a("Position"));
+    setVector(v.Scale, a("Scale"), 1.0f, 1.0f);
+    setFloat(v.Roll, a("Roll"));
+    setFloat(v.Transmittance, a("Transmittance"));
+    setFloat(v.Rate, a("Rate"));
+    setVector(v.PositionCenter, a("PositionCenter"));
+    setVector(v.ScaleCenter, a("ScaleCenter"));
+    setVector(v.RollCenter, a("RollCenter"));
+    setVector(v.RollAxis, a("RollAxis"));
+    setVector(v.PositionGainStart, a("PositionGainStart"));
+    setVector(v.PositionGainEnd, a("PositionGainEnd"));
+    setVector(v.ScaleGainStart, a("ScaleGainStart"));
+    setVector(v.ScaleGainEnd, a("ScaleGainEnd"));
+    queue.push(std::move(slot));
+}
+
+void registerGraphicCommands() {
+    using script::setCommandHandler;
+    setCommandHandler(
+        "Graphic", [](script::ScriptInterpreter&, const Args& args, int32_t count, ScriptValue*) {
+            queueGraphic(args, count, queue::mainCommandQueue());
+        });
+    setCommandHandler("GraphicAlter", [](script::ScriptInterpreter&, const Args& args,
+                                         int32_t count, ScriptValue*) {
+        queueGraphicAlter(args, count, queue::mainCommandQueue());
+    });
+    setCommandHandler("GraphicDelete", pathOnly<classQue_GraphicDelete>("GraphicDelete"));
+    setCommandHandler("GraphicChildDelete",
+                      pathOnly<classQue_GraphicChildAllDelete>("GraphicChildDelete"));
+    setCommandHandler("GraphicPlay", pathOnly<classQue_GraphicMoviePlay>("GraphicPlay"));
+    setCommandHandler("GraphicStop", pathOnly<classQue_GraphicMovieStop>("GraphicStop"));
+    setCommandHandler("GraphicPouse", pathOnly<classQue_GraphicMoviePouse>("GraphicPouse"));
+    setCommandHandler("GraphicSlot", [](script::ScriptInterpreter&, const Args& args, int32_t count,
+                                        ScriptValue*) {
+        queueGraphicSlot(args, count, queue::mainCommandQueue());
+    });
+    setCommandHandler("GraphicSlotDelete", [](script::ScriptInterpreter&, const Args& args,
+                                              int32_t count, ScriptValue*) {
+        auto command = addressed<classQue_GraphicStirSlotDelete>(args, count, "GraphicSlotDelete");
+        command->No = integerArg(arg(args, count, "GraphicSlotDelete", "No")).value_or(0);
+        queue::mainCommandQueue().push(std::move(command));
+    });
+    setCommandHandler("Transition", [](script::ScriptInterpreter&, const Args& args, int32_t count,
+                                       ScriptValue*) {
+        TransitionArguments t;
+        setInt(t.Time, arg(args, count, "Transition", "Time"));
+        if (const ScriptValue* file = arg(args, count, "Transition", "File")) {
+            t.File = file->toString().value_or(std::string());
+        }
+        if (const ScriptValue* shader = arg(args, count, "Transition", "Shader")) {
+            t.Shader = shader->toString().value_or(std::string());
+        }
+        setInt(t.Async, arg(args, count, "Transition", "Async"));
+        setInt(t.IsQue, arg(args, count, "Transition", "IsQue"));
+        const ScriptWaitHooks hooks = currentHooks();
+        TransitionWaiter waiter;
+        waiter.registerWakeups = [hooks] {
+            if (hooks.clearConditions) hooks.clearConditions();
+            if (hooks.addKey) {
+                hooks.addKey(13);
+                hooks.addKey(17);
+            }
+            if (hooks.addMouseButton) hooks.addMouseButton(1);
+        };
+        waiter.wait = hooks.wait;
+        waiter.skipping = [hooks] {
+            const app::AppContext* app = app::appContext();
+            return (hooks.controlHeld && hooks.controlHeld()) ||
+                   (app != nullptr && app->skipMode.load() != 0);
+        };
+        runTransition(t, queue::mainCommandQueue(), waiter);
+    });
+    setCommandHandler("GraphicWait", [](script::ScriptInterpreter&, const Args& args, int32_t count,
+                                        ScriptValue*) {
+        const LayerPath path = queue::layerPathFrom(arg(args, count, "GraphicWait", "Layer"));
+        const int64_t flag = integerArg(arg(args, count, "GraphicWait", "Flag")).value_or(0);
+        const ScriptWaitHooks hooks = currentHooks();
+        GraphicWaitHooks waitHooks;
+        waitHooks.registerWakeKeys = [hooks] {
+            if (hooks.addKey) {
+                hooks.addKey(13);
+                hooks.addKey(17);
+            }
+        };
+        waitHooks.wait = hooks.wait;
+        runGraphicWait(path, flag, queue::mainCommandQueue(), waitHooks);
+    });
+}
+
+}  // namespace vaxo2::graphics

@@ -1,0 +1,48 @@
+#pragma once
+// The graphic script commands: each handler reads its arguments, builds queued commands and
+// pushes them into the main queue (Transition and GraphicWait also wait on the scenario
+// thread).
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "graphics/graphic_commands.h"
+#include "queue/command_queue.h"
+#include "script/script_value.h"
+
+namespace vaxo2::graphics {
+
+// How the waiting commands talk to the script's wait object and the input state. The input
+// subsystem installs these; without them the waits only sleep out their time.
+struct ScriptWaitHooks {
+    std::function<void()> clearConditions;
+    std::function<void(int32_t virtualKey)> addKey;
+    std::function<void(int32_t button)> addMouseButton;
+    std::function<void(uint32_t ms)> wait;
+    std::function<bool()> controlHeld;
+};
+void setScriptWaitHooks(ScriptWaitHooks hooks);
+
+// Registers Graphic, GraphicAlter, GraphicDelete, GraphicChildDelete, GraphicPlay,
+// GraphicStop, GraphicPouse, GraphicSlot, GraphicSlotDelete, Transition and GraphicWait.
+void registerGraphicCommands();
+
+// The command builders behind the handlers, for a statement's bound arguments (`count` of
+// them, in table order). They push into `queue` and return nothing.
+void queueGraphic(const std::vector<script::ScriptValue>& args, int32_t count,
+                  queue::CommandQueue& queue);
+void queueGraphicAlter(const std::vector<script::ScriptValue>& args, int32_t count,
+                       queue::CommandQueue& queue);
+void queueGraphicSlot(const std::vector<script::ScriptValue>& args, int32_t count,
+                      queue::CommandQueue& queue);
+
+// Argument conversions of GraphicSlot: up to three reals from a value or list; missing
+// components take `fill` (0, or 1 for the y and z of Scale). Nothing for an empty list.
+std::optional<Float3> vectorArgument(const script::ScriptValue* value, float fillY, float fillZ);
+
+// True for the movie extensions ".avi", ".wmv" and ".mpg" in any case.
+bool isMovieFile(const std::string& file);
+
+}  // namespace vaxo2::graphics
