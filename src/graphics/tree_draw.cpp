@@ -194,6 +194,9 @@ void drawObject(GraphicObject& object, RenderBackend& backend, bool allowRenderT
     quad.stencil = stencilModeFor(object.StencilAction);
     const uint32_t diffuse = (alpha << 24) | 0xFFFFFFu;
     for (const Tile& tile : source.tiles) {
+        if (tile.texture == 0) {
+            continue;  // its texture could not be made: nothing to show there
+        }
         quad.texture = tile.texture;
         for (int i = 0; i < 4; ++i) {
             quad.vertices[i] = tile.vertices[i];
