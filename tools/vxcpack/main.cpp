@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -126,7 +127,13 @@ int extract(const std::string& pack, const std::string& dir) {
     }
     int status = message.empty() ? 0 : failWith(message);
     std::vector<uint8_t> data;
+    std::set<std::string> written;
     for (const auto& e : entries) {
+        if (!written.insert(e.name).second) {
+            // The runtime only ever sees the first entry of a name.
+            std::fprintf(stderr, "vxcpack: skipping later duplicate of %s\n", e.name.c_str());
+            continue;
+        }
         if (!isSafeRelativeName(e.name)) {
             status = failWith("refusing entry that leaves the target folder: " + e.name);
             continue;
