@@ -91,7 +91,16 @@ GraphicObject* GraphicObject::find(GraphicObject* root, const LayerPath& path) {
 }
 
 GraphicObject* GraphicObject::create(GraphicObject* root, const LayerPath& path) {
-    if (root == nullptr || path.empty()) {
+    // Updates, draws and teardown walk the tree recursively; an absurdly deep path from a
+    // script or a save file must not be able to exhaust the stack.
+    if (root == nullptr || path.empty() || path.size() > kMaxLayerDepth) {
+        return nullptr;
+    }
+    size_t depth = 0;
+    for (const GraphicObject* at = root->parent; at != nullptr; at = at->parent) {
+        ++depth;
+    }
+    if (depth + path.size() > kMaxLayerDepth) {
         return nullptr;
     }
     GraphicObject* at = root;

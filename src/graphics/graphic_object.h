@@ -60,6 +60,8 @@ TextEngineHooks* textEngineHooks();
 class GraphicObject {
   public:
     using ChildMap = std::map<int64_t, std::unique_ptr<GraphicObject>>;
+    // Deepest tree create() builds (levels below a root).
+    static constexpr size_t kMaxLayerDepth = 256;
 
     explicit GraphicObject(int64_t number = 0, GraphicObject* parent = nullptr);
     ~GraphicObject();

@@ -50,6 +50,10 @@ TEST_F(LayerTree, CreateMakesMissingLevelsAndReplacesTheLast) {
     EXPECT_EQ(GraphicObject::find(&root, {1}), middle);  // intermediate level kept
 
     EXPECT_EQ(GraphicObject::create(&root, {}), nullptr);
+    // Depth is bounded so recursive walks stay safe.
+    EXPECT_NE(GraphicObject::create(&root, LayerPath(GraphicObject::kMaxLayerDepth, 1)), nullptr);
+    EXPECT_EQ(GraphicObject::create(&root, LayerPath(GraphicObject::kMaxLayerDepth + 1, 1)),
+              nullptr);
     EXPECT_EQ(GraphicObject::create(nullptr, {1}), nullptr);
     EXPECT_EQ(GraphicObject::find(&root, {}), nullptr);
     EXPECT_EQ(GraphicObject::find(&root, {7}), nullptr);
