@@ -2,7 +2,6 @@
 
 #include <cctype>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <string>
 #include <utility>
@@ -10,9 +9,12 @@
 #include "app/app_context.h"
 #include "graphics/graphic_wait.h"
 #include "graphics/transition.h"
+#include "platform/clock.h"
 #include "queue/command_queue.h"
 #include "queue/layer_path.h"
 #include "script/command_table.h"
+#include "script/input_waiter.h"
+#include "script/interpreter.h"
 
 namespace vaxo2::graphics {
 
@@ -20,14 +22,6 @@ namespace {
 
 using script::ScriptValue;
 using Args = std::vector<ScriptValue>;
-
-std::mutex hooksMutex;
-ScriptWaitHooks waitHooks;
-
-ScriptWaitHooks currentHooks() {
-    std::lock_guard lock(hooksMutex);
-    return waitHooks;
-}
 
 // Positions are looked up by name so the table stays the single source of truth.
 const ScriptValue* arg(const Args& args, int32_t count, const char* command, const char* name) {
@@ -122,11 +116,6 @@ void queueAlter(const Args& args, int32_t count, const char* command, queue::Com
 
 }  // namespace
 
-void setScriptWaitHooks(ScriptWaitHooks hooks) {
-    std::lock_guard lock(hooksMutex);
-    waitHooks = std::move(hooks);
-}
-
 bool isMovieFile(const std::string& file) {
     if (file.size() < 4) {
         return false;
@@ -220,8 +209,8 @@ void registerGraphicCommands() {
         command->No = integerArg(arg(args, count, "GraphicSlotDelete", "No")).value_or(0);
         queue::mainCommandQueue().push(std::move(command));
     });
-    setCommandHandler("Transition", [](script::ScriptInterpreter&, const Args& args, int32_t count,
-                                       ScriptValue*) {
+    setCommandHandler("Transition", [](script::ScriptInterpreter& interpreter, const Args& args,
+                                       int32_t count, ScriptValue*) {
         TransitionArguments t;
         setInt(t.Time, arg(args, count, "Transition", "Time"));
         if (const ScriptValue* file = arg(args, count, "Transition", "File")) {
@@ -232,38 +221,50 @@ void registerGraphicCommands() {
         }
         setInt(t.Async, arg(args, count, "Transition", "Async"));
         setInt(t.IsQue, arg(args, count, "Transition", "IsQue"));
-        const ScriptWaitHooks hooks = currentHooks();
+        script::InputWaiter* input = interpreter.inputWaiter();
         TransitionWaiter waiter;
-        waiter.registerWakeups = [hooks] {
-            if (hooks.clearConditions) hooks.clearConditions();
-            if (hooks.addKey) {
-                hooks.addKey(13);
-                hooks.addKey(17);
-            }
-            if (hooks.addMouseButton) hooks.addMouseButton(1);
+        waiter.registerWakeups = [input] {
+            if (input == nullptr) return;
+            input->clearTriggers();
+            input->addTrigger(script::TriggerKind::Key, 13, 0);
+            input->addTrigger(script::TriggerKind::Key, 17, 0);
+            input->addTrigger(script::TriggerKind::MouseButton, 1, 0);
         };
-        waiter.wait = hooks.wait;
-        waiter.skipping = [hooks] {
+        waiter.wait = [input](uint32_t ms) {
+            if (input != nullptr) {
+                input->wait(ms);
+            } else {
+                platform::Clock::instance().sleep(ms);
+            }
+        };
+        waiter.skipping = [input] {
             const app::AppContext* app = app::appContext();
-            return (hooks.controlHeld && hooks.controlHeld()) ||
+            return (input != nullptr && input->keyHeld(17)) ||
                    (app != nullptr && app->skipMode.load() != 0);
         };
         runTransition(t, queue::mainCommandQueue(), waiter);
     });
-    setCommandHandler("GraphicWait", [](script::ScriptInterpreter&, const Args& args, int32_t count,
-                                        ScriptValue*) {
+    setCommandHandler("GraphicWait", [](script::ScriptInterpreter& interpreter, const Args& args,
+                                        int32_t count, ScriptValue*) {
         const LayerPath path = queue::layerPathFrom(arg(args, count, "GraphicWait", "Layer"));
         const int64_t flag = integerArg(arg(args, count, "GraphicWait", "Flag")).value_or(0);
-        const ScriptWaitHooks hooks = currentHooks();
-        GraphicWaitHooks waitHooks;
-        waitHooks.registerWakeKeys = [hooks] {
-            if (hooks.addKey) {
-                hooks.addKey(13);
-                hooks.addKey(17);
+        script::InputWaiter* input = interpreter.inputWaiter();
+        GraphicWaitHooks hooks;
+        // Registered once: the conditions stay until the next wait clears them.
+        hooks.registerWakeKeys = [input, registered = false]() mutable {
+            if (input == nullptr || registered) return;
+            registered = true;
+            input->addTrigger(script::TriggerKind::Key, 13, 0);
+            input->addTrigger(script::TriggerKind::Key, 17, 0);
+        };
+        hooks.wait = [input](uint32_t ms) {
+            if (input != nullptr) {
+                input->wait(ms);
+            } else {
+                platform::Clock::instance().sleep(ms);
             }
         };
-        waitHooks.wait = hooks.wait;
-        runGraphicWait(path, flag, queue::mainCommandQueue(), waitHooks);
+        runGraphicWait(path, flag, queue::mainCommandQueue(), hooks);
     });
 }
 

@@ -14,17 +14,6 @@
 
 namespace vaxo2::graphics {
 
-// How the waiting commands talk to the script's wait object and the input state. The input
-// subsystem installs these; without them the waits only sleep out their time.
-struct ScriptWaitHooks {
-    std::function<void()> clearConditions;
-    std::function<void(int32_t virtualKey)> addKey;
-    std::function<void(int32_t button)> addMouseButton;
-    std::function<void(uint32_t ms)> wait;
-    std::function<bool()> controlHeld;
-};
-void setScriptWaitHooks(ScriptWaitHooks hooks);
-
 // Registers Graphic, GraphicAlter, GraphicDelete, GraphicChildDelete, GraphicPlay,
 // GraphicStop, GraphicPouse, GraphicSlot, GraphicSlotDelete, Transition and GraphicWait.
 void registerGraphicCommands();

@@ -9,6 +9,8 @@
 #include "graphics/transition.h"
 #include "platform/clock.h"
 #include "script/command_table.h"
+#include "script/input_waiter.h"
+#include "script/interpreter.h"
 
 namespace vaxo2::graphics {
 namespace {
@@ -252,6 +254,70 @@ TEST_F(TransitionCommand, WaitsOutTheTimeAndStopsOnALoad) {
     waiter.skipping = [] { return true; };
     runTransition(args, queue, waiter);
     EXPECT_EQ(queue.releaseCount(), 0);
+}
+
+}  // namespace
+}  // namespace vaxo2::graphics
+
+namespace vaxo2::graphics {
+namespace {
+
+// An input side that records what the waits register and never fires.
+class RecordingInput : public script::InputWaiter {
+  public:
+    std::vector<std::pair<script::TriggerKind, int32_t>>* triggers;
+    int* waits;
+    bool controlHeld = false;
+    RecordingInput(std::vector<std::pair<script::TriggerKind, int32_t>>* t, int* w)
+        : triggers(t), waits(w) {}
+    void clearTriggers() override { triggers->clear(); }
+    int addTrigger(script::TriggerKind kind, int32_t code, int32_t) override {
+        triggers->emplace_back(kind, code);
+        return static_cast<int>(triggers->size());
+    }
+    void setDisabled(int, bool) override {}
+    int wait(uint32_t ms) override {
+        ++*waits;
+        platform::Clock::instance().sleep(ms < 10 ? ms : 10);
+        return -1;
+    }
+    bool keyHeld(int32_t key) const override { return controlHeld && key == 17; }
+    void latchLeftClicks() override {}
+};
+
+TEST(RegisteredGraphicCommands, TransitionWaitsOnEnterControlAndClick) {
+    platform::Clock::instance().useReal();
+    app::AppContext app;
+    app::ScopedAppContext scoped(app);
+    registerGraphicCommands();
+    script::ScriptInterpreter interpreter;
+    std::vector<std::pair<script::TriggerKind, int32_t>> triggers;
+    int waits = 0;
+    interpreter.setInputWaiter(std::make_unique<RecordingInput>(&triggers, &waits));
+    queue::CommandQueue& main = queue::mainCommandQueue();
+    main.clear();
+
+    Statement transition("Transition");
+    transition.with("Time", integer(40));
+    script::ScriptValue result;
+    script::callHandler(script::lookupCommand("Transition"), interpreter, transition.args,
+                        transition.count, &result);
+    EXPECT_EQ(triggers, (std::vector<std::pair<script::TriggerKind, int32_t>>{
+                            {script::TriggerKind::Key, 13},
+                            {script::TriggerKind::Key, 17},
+                            {script::TriggerKind::MouseButton, 1}}));
+    EXPECT_GE(waits, 1);
+    EXPECT_EQ(main.size(), 1u);
+    EXPECT_EQ(main.releaseCount(), 1);
+
+    // GraphicSlot through the table lands in the main queue unreleased.
+    Statement slot("GraphicSlot");
+    slot.with("Layer", integer(1)).with("No", integer(2));
+    script::callHandler(script::lookupCommand("GraphicSlot"), interpreter, slot.args, slot.count,
+                        &result);
+    EXPECT_EQ(main.size(), 2u);
+    EXPECT_EQ(main.releaseCount(), 1);
+    main.clear();
 }
 
 }  // namespace
