@@ -2,6 +2,7 @@
 
 #include <cmath>
 
+#include "graphics/gpu_backend.h"
 #include "graphics/graphic_object.h"
 #include "graphics/graphic_source.h"
 #include "graphics/tree_draw.h"
@@ -12,131 +13,19 @@
 
 namespace vaxo2::graphics {
 
-namespace {
-
-platform::StencilState stencilStateFor(StencilMode mode, const platform::StencilState& previous) {
-    using platform::StencilFunc;
-    using platform::StencilOp;
-    platform::StencilState s = previous;
-    s.enabled = true;
-    s.reference = 255;
-    s.readMask = 0xFF;
-    s.writeMask = 0xFF;
-    switch (mode) {
-        case StencilMode::TestEqual255:
-            s.func = StencilFunc::LessEqual;
-            s.passOp = StencilOp::Keep;
-            s.depthFailOp = StencilOp::Keep;
-            s.failOp = StencilOp::Keep;
-            break;
-        // The other rows set only the function and the pass operation; the fail operations
-        // stay as the previous draw left them.
-        case StencilMode::Write255:
-            s.func = StencilFunc::Always;
-            s.passOp = StencilOp::Replace;
-            break;
-        case StencilMode::WriteZero:
-            s.func = StencilFunc::Always;
-            s.passOp = StencilOp::Zero;
-            break;
-        case StencilMode::Invert:
-            s.func = StencilFunc::Always;
-            s.passOp = StencilOp::Invert;
-            break;
-        case StencilMode::Unchanged:
-            return previous;
-    }
-    return s;
-}
-
-}  // namespace
-
-// The layer tree's view of the device: files, decoding, textures and quads on the GPU.
-class DisplayDevice::Backend final : public RenderBackend {
+// The layer tree's backend on this device's GPU, reading files through the device's reader
+// when one is set.
+class DisplayDevice::Backend final : public GpuRenderBackend {
   public:
-    explicit Backend(DisplayDevice& device) : device_(device) {}
+    Backend(platform::Gpu& gpu, DisplayDevice& device) : GpuRenderBackend(gpu), device_(device) {}
 
     bool readFile(const std::string& name, std::vector<uint8_t>& bytes) override {
         if (device_.fileReader_) return device_.fileReader_(name, bytes);
-        return io::loadResource(name, bytes);
-    }
-
-    bool decodeImage(const std::vector<uint8_t>& bytes, DecodedImage& out) override {
-        platform::BgraImage image;
-        std::string error;
-        if (!platform::decodeImage(bytes.data(), bytes.size(), image, error)) return false;
-        out.width = image.width;
-        out.height = image.height;
-        out.bgra = std::move(image.pixels);
-        return true;
-    }
-
-    int32_t maxTextureSize() override {
-        return device_.gpu_ ? device_.gpu_->caps().maxTextureSize : 0;
-    }
-
-    TextureId createTexture(int32_t width, int32_t height, const uint8_t* bgra) override {
-        return device_.gpu_ ? device_.gpu_->createTexture(width, height, bgra) : 0;
-    }
-
-    void destroyTexture(TextureId texture) override {
-        if (device_.gpu_) device_.gpu_->destroyTexture(texture);
-    }
-
-    TextureId createRenderTarget(int32_t width, int32_t height) override {
-        return device_.gpu_ ? device_.gpu_->createRenderTarget(width, height) : 0;
-    }
-
-    void backBufferSize(int32_t& width, int32_t& height) override {
-        width = device_.backBufferWidth_;
-        height = device_.backBufferHeight_;
-    }
-
-    void beginRenderTarget(TextureId target) override {
-        platform::Gpu* gpu = device_.gpu_.get();
-        if (!gpu || !gpu->beginRenderTarget(target)) return;
-        resetStates();
-        gpu->clear(true, 0, 0, 0, 1, true, 1.0f, true, 0);
-    }
-
-    void endRenderTarget() override {
-        if (device_.gpu_) device_.gpu_->endRenderTarget();
-    }
-
-    void drawQuad(const QuadDraw& quad) override {
-        platform::Gpu* gpu = device_.gpu_.get();
-        if (!gpu) return;
-        const platform::StencilState s = stencilStateFor(quad.stencil, stencil_);
-        if (!(s == stencil_)) {
-            stencil_ = s;
-            gpu->setStencilState(s);
-        }
-        gpu->setBlendMode(platform::BlendMode::Alpha);
-        gpu->setWorldMatrix(toArray(quad.world));
-        platform::GpuVertex v[4];
-        for (int i = 0; i < 4; ++i) {
-            const TileVertex& t = quad.vertices[i];
-            v[i] = platform::GpuVertex{t.x, t.y, t.z, t.diffuse, t.u, t.v};
-        }
-        const platform::ShadeMode mode = quad.program == ":AlphaIgnore"
-                                             ? platform::ShadeMode::AlphaIgnore
-                                             : platform::ShadeMode::TextureAlphaModulate;
-        gpu->drawQuad(quad.texture, v, mode);
-        gpu->setBlendMode(platform::BlendMode::Off);
-    }
-
-    // The tree set-up's render states: depth test on without writes, stencil on with mask 255.
-    void resetStates() {
-        platform::Gpu* gpu = device_.gpu_.get();
-        gpu->setDepthState(true, false);
-        stencil_ = platform::StencilState{};
-        gpu->setStencilState(stencil_);
-        gpu->setBlendMode(platform::BlendMode::Off);
+        return GpuRenderBackend::readFile(name, bytes);
     }
 
   private:
     DisplayDevice& device_;
-    platform::StencilState stencil_;
 };
 
 CameraSetup cameraFor(int32_t designWidth, int32_t designHeight, int32_t viewportWidth,
@@ -184,18 +73,23 @@ DisplayDevice::DisplayDevice()
     : messages_([](const std::string& text, const std::string& caption) {
           platform::showMessageBox(text, caption, platform::mb::kIconWarning);
       }),
-      gpuFactory_([](std::string& error) { return platform::createGlGpu(error); }),
-      backend_(std::make_unique<Backend>(*this)) {}
+      gpuFactory_([](std::string& error) { return platform::createGlGpu(error); }) {}
 
-DisplayDevice::~DisplayDevice() {
+DisplayDevice::~DisplayDevice() { release(); }
+
+void DisplayDevice::release() {
     std::lock_guard<std::mutex> guard(mutex_);
     // Textures made here go before the GPU that holds them; the sources rebuild on a next
     // device.
-    sourceCache().forEach([this](GraphicSource& source) {
-        if (source.backend == backend_.get()) source.releaseTextures();
-    });
+    if (backend_) {
+        sourceCache().forEach([this](GraphicSource& source) {
+            if (source.backend == backend_.get()) source.releaseTextures();
+        });
+    }
+    backend_.reset();
     gpu_.reset();
     context_.reset();
+    created_ = false;
 }
 
 void DisplayDevice::setOptions(DisplayOptions* options) {
@@ -205,8 +99,18 @@ void DisplayDevice::setOptions(DisplayOptions* options) {
     flipSwap_ = options_->flipSwap.committed;
 }
 
-RenderBackend& DisplayDevice::backend() {
-    return *backend_;
+RenderBackend* DisplayDevice::backend() {
+    return backend_.get();
+}
+
+void DisplayDevice::resetStates() {
+    // Depth test on without writes, stencil on with mask 255, no blending.
+    gpu_->setDepthState(true, false);
+    const platform::StencilState stencil{};
+    gpu_->setStencilState(stencil);
+    gpu_->setBlendMode(platform::BlendMode::Off);
+    backend_->resetStencil(stencil);
+    backend_->setBackBufferSize(backBufferWidth_, backBufferHeight_);
 }
 
 void DisplayDevice::say(const std::string& text) {
@@ -235,6 +139,7 @@ bool DisplayDevice::buildGpu(bool showMessage) {
         if (showMessage) say(kShaderNotReadyText);
         return false;
     }
+    backend_ = std::make_unique<Backend>(*gpu_, *this);
     return true;
 }
 
@@ -303,7 +208,8 @@ bool DisplayDevice::present(bool exclusive, bool fullScreen, bool flipSwap) {
 
 void DisplayDevice::releaseRenderTargets() {
     sourceCache().forEach([this](GraphicSource& source) {
-        if (source.kind() == SourceKind::RenderTarget && source.backend == backend_.get()) {
+        if (source.kind() == SourceKind::RenderTarget && backend_ &&
+            source.backend == backend_.get()) {
             source.releaseTextures();
         }
     });
@@ -401,7 +307,7 @@ void DisplayDevice::setupTree(GraphicObject& root) {
     gpu_->setViewMatrix(toArray(camera_.view));
     gpu_->setProjectionMatrix(toArray(camera_.projection));
     gpu_->setViewport(0, 0, vw, vh);
-    backend_->resetStates();
+    resetStates();
     // A tree drawn into a render target clears that target when it is made current.
     const bool intoTarget = root.source && root.source->kind() == SourceKind::RenderTarget;
     if (!intoTarget) gpu_->clear(true, 0, 0, 0, 1, true, 1.0f, true, 0);
@@ -447,6 +353,7 @@ FrameResult DisplayDevice::renderFrame(GraphicObject* screenRoot, GraphicObject*
             }
         }
     }
+    gpu_->flush();
     context_->swapBuffers();
     ++frames_;
     drawnSinceReset_ = true;

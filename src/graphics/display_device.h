@@ -111,6 +111,9 @@ class DisplayDevice {
     void create(platform::Window* window, int32_t designWidth, int32_t designHeight,
                 uint8_t handedness);
     bool ready() const { return gpu_ != nullptr && created_; }
+    // Releases every texture, the GPU and the context, on the render thread that made them
+    // (the render thread's end); the device can be checked and created again afterwards.
+    void release();
 
     // The frame's device part: takes the device lock, runs the frame check and, when the frame
     // may draw and something changed (or a capture waits), draws the screen tree, then the
@@ -152,8 +155,8 @@ class DisplayDevice {
     // The camera of the last tree set-up.
     const CameraSetup& lastCamera() const { return camera_; }
     platform::Gpu* gpu() { return gpu_.get(); }
-    // What the layer tree draws through.
-    RenderBackend& backend();
+    // What the layer tree draws through; null until the GPU exists.
+    RenderBackend* backend();
 
     // Frame check (under the lock): true when this frame may draw.
     bool frameCheck(uint32_t now);
@@ -168,6 +171,7 @@ class DisplayDevice {
     // Back-buffer size for the pending options; false when nothing can be presented (no size).
     bool present(bool exclusive, bool fullScreen, bool flipSwap);
     bool resetWith(bool retrying);
+    void resetStates();
     void setupTree(GraphicObject& root);
     void drawTree(GraphicObject& root);
     void releaseRenderTargets();

@@ -133,6 +133,10 @@ class Gpu {
     virtual bool readPixels(std::vector<uint8_t>& rgba, int32_t& width, int32_t& height) = 0;
     // Waits until the GPU has finished what was submitted (benchmarks, read-back).
     virtual void finish() = 0;
+    // Quads may be queued and drawn together while their texture and states stay the same;
+    // this submits what is queued. Call it before presenting. Read-back, clears, target and
+    // viewport changes submit by themselves.
+    virtual void flush() {}
 };
 
 // The OpenGL implementation over the context current on this thread. Null with `error` set
