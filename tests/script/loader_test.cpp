@@ -1,0 +1,172 @@
+#include "script/script_loader.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+
+#include "app/app_context.h"
+#include "io/resource_loader.h"
+#include "platform/system.h"
+#include "script/compiler.h"
+#include "script/flags.h"
+#include "script/interpreter.h"
+
+namespace vaxo2::script {
+namespace {
+
+namespace fs = std::filesystem;
+
+const fs::path kPlugin = fs::path(VAXO2_BINARY_DIR) / "tools/text2vxs_sample/libText2vxs.so";
+
+class LoaderTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        platform::setMessageBoxesInteractive(false);
+        dir = fs::temp_directory_path() /
+              ("vaxo2-script-loader-" +
+               std::to_string(::testing::UnitTest::GetInstance()->random_seed()) + "-" +
+               ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        fs::remove_all(dir);
+        fs::create_directories(dir);
+        appCtx.gameFolder = dir.string();
+        io::ResourceLoader::instance().reset();
+    }
+    void TearDown() override {
+        io::ResourceLoader::instance().reset();
+        fs::remove_all(dir);
+    }
+    void write(const std::string& name, const std::string& bytes) {
+        std::ofstream(dir / name, std::ios::binary) << bytes;
+    }
+    void installPlugin() {
+        ASSERT_TRUE(fs::exists(kPlugin)) << kPlugin;
+        fs::copy_file(kPlugin, dir / "libText2vxs.so", fs::copy_options::overwrite_existing);
+    }
+    std::vector<std::string> names(const ScriptContext& c) {
+        std::vector<std::string> out;
+        for (int32_t idx : c.image.commandList) {
+            const ScriptElement* e = c.image.element(idx);
+            out.emplace_back(e ? c.image.text(e->name).value_or("") : "");
+        }
+        return out;
+    }
+
+    fs::path dir;
+    app::AppContext appCtx;
+    app::ScopedAppContext scoped{appCtx};
+    ScriptLoader loader;
+    ScriptHost host;
+};
+
+TEST_F(LoaderTest, PluginExpandsShorthandAndItsResultIsFreed) {
+    installPlugin();
+    write("a.vxs", "Apply\n@Hello, world\n");
+    ScriptContext c;
+    c.name = "a.vxs";
+    ASSERT_TRUE(loader.loadScript(c, &host));
+    EXPECT_TRUE(loader.preConverter().loaded());
+    EXPECT_EQ(names(c), (std::vector<std::string>{"Apply", "GraphicTextOut", "KeyWait"}));
+    std::vector<ScriptValue> args;
+    const ScriptElement* text = c.image.element(c.image.commandList[1]);
+    ASSERT_EQ(ScriptInterpreter::bindArguments(c, text->link, args), 3);
+    EXPECT_EQ(args[2].text, "Hello, world");
+
+    // A refusal that still hands back a block: the text stays, the block is given back.
+    write("refuse.vxs", "@not expanded\nApply");
+    ScriptContext r;
+    r.name = "refuse.vxs";
+    ASSERT_TRUE(loader.loadScript(r, &host));
+    EXPECT_EQ(names(r), (std::vector<std::string>{"Apply"}));
+
+    std::string error;
+    auto lib = platform::loadDynamicLibrary((dir / "libText2vxs.so").string(), error);
+    ASSERT_TRUE(lib) << error;
+    auto live = reinterpret_cast<int (*)()>(lib->symbol("Text2vxsLiveHandles"));
+    ASSERT_NE(live, nullptr);
+    EXPECT_EQ(live(), 0);
+}
+
+TEST_F(LoaderTest, ConverterAnsweringZeroLeavesTheText) {
+    installPlugin();
+    write("b.vxs", "FlagSet(Flag=1) Wait(10)");
+    ScriptContext c;
+    c.name = "b.vxs";
+    ASSERT_TRUE(loader.loadScript(c, &host));
+    EXPECT_EQ(names(c), (std::vector<std::string>{"FlagSet", "Wait"}));
+}
+
+TEST_F(LoaderTest, MissingPluginIsRetriedAtTheNextScript) {
+    write("c.vxs", "@Hi");
+    ScriptContext c;
+    c.name = "c.vxs";
+    loader.loadScript(c, &host);
+    EXPECT_FALSE(loader.preConverter().loaded());
+    EXPECT_TRUE(c.image.commandList.empty());  // "@Hi" is no statement by itself
+    installPlugin();
+    ScriptContext again;
+    again.name = "c.vxs";
+    loader.loadScript(again, &host);
+    EXPECT_TRUE(loader.preConverter().loaded());
+    EXPECT_EQ(names(again), (std::vector<std::string>{"GraphicTextOut", "KeyWait"}));
+}
+
+TEST_F(LoaderTest, ImagesAreTakenAsTheyAre) {
+    ScriptImage img;
+    compileScript("Wait(Time=1) Apply", img);
+    img.temporaryCount = 0;
+    std::vector<uint8_t> bytes = writeImage(img);
+    write("img.vxs", std::string(bytes.begin(), bytes.end()));
+    write("short.vxs", std::string("VXS002\0\0\0\0", 10));
+    ScriptContext c;
+    c.name = "img.vxs";
+    ASSERT_TRUE(loader.loadScript(c, &host));
+    EXPECT_EQ(c.image.elementTable, img.elementTable);
+    ScriptContext s;
+    s.name = "short.vxs";
+    EXPECT_FALSE(loader.loadScript(s, &host));
+    EXPECT_TRUE(s.image.commandList.empty());
+}
+
+TEST_F(LoaderTest, MissingEmptyAndUnnamedScriptsGiveEmptyContexts) {
+    write("empty.vxs", "");
+    for (const char* name : {"", "missing.vxs", "empty.vxs"}) {
+        ScriptContext c;
+        c.name = name;
+        EXPECT_FALSE(loader.loadScript(c, &host)) << name;
+        EXPECT_TRUE(c.image.commandList.empty());
+        EXPECT_EQ(c.readMarks, nullptr);
+    }
+}
+
+TEST_F(LoaderTest, TextEncodingsAreDecoded) {
+    // UTF-16 little-endian with a byte-order mark.
+    std::string utf16 = "\xFF\xFE";
+    for (char ch : std::string("Apply KeyWait"))
+        utf16 += std::string{ch, '\0'};
+    write("u16.vxs", utf16);
+    ScriptContext c;
+    c.name = "u16.vxs";
+    ASSERT_TRUE(loader.loadScript(c, &host));
+    EXPECT_EQ(names(c), (std::vector<std::string>{"Apply", "KeyWait"}));
+    // UTF-8 with a byte-order mark: the first statement still compiles.
+    write("u8.vxs", "\xEF\xBB\xBFQuit");
+    ScriptContext d;
+    d.name = "u8.vxs";
+    ASSERT_TRUE(loader.loadScript(d, &host));
+    EXPECT_EQ(names(d), (std::vector<std::string>{"Quit"}));
+}
+
+TEST_F(LoaderTest, ScenarioRunsFromLooseFilesCaseInsensitively) {
+    fs::create_directories(dir / "system");
+    write("Start.vxs", "FlagSet(Flag=10, Value=3) ScriptCall(File=\"SYSTEM\\sub.VXS\")");
+    write("system/sub.vxs", "FlagSet(Flag=11, Value=4)");
+    ScriptInterpreter in;
+    in.loader().setPreConverterEnabled(false);
+    in.runScripts("Start.vxs");
+    EXPECT_EQ(localFlag(10), 3);
+    EXPECT_EQ(localFlag(11), 4);
+}
+
+}  // namespace
+}  // namespace vaxo2::script
