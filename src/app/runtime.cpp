@@ -7,10 +7,13 @@
 
 #include "app/frame_pacing.h"
 #include "app/ticker.h"
+#include "graphics/script_commands.h"
+#include "graphics/transition.h"
 #include "io/cursor_file.h"
 #include "platform/clock.h"
 #include "platform/screenshot.h"
 #include "platform/system.h"
+#include "queue/command_queue.h"
 
 namespace vaxo2::app {
 
@@ -21,8 +24,6 @@ namespace wm = platform::wm;
 namespace {
 constexpr uint32_t kThreadStopMs = 1000;
 constexpr const char* kGameTitle = "Vaxo2";
-constexpr const char* kDeviceErrorCaption = "Direct3D DeviceCreateError";
-constexpr const char* kDeviceCreateFailed = "Direct3DCreate False";
 constexpr const char* kCursorFile = "system\\ceol.cur";
 }  // namespace
 
@@ -32,10 +33,6 @@ Runtime::Runtime(RunOptions options, RuntimeHooks hooks)
 }
 
 Runtime::~Runtime() = default;
-
-void Runtime::requestReset(uint32_t at) {
-    resetAt_ = at == 0 ? 1 : at;
-}
 
 int Runtime::run() {
     Clock& clock = Clock::instance();
@@ -49,6 +46,21 @@ int Runtime::run() {
     context_ = std::make_unique<AppContext>();
     published_ = std::make_unique<ScopedAppContext>(*context_);
     context_->gameFolder = options_.gameFolder.empty() ? "." : options_.gameFolder;
+    screenRoot_ = std::make_unique<graphics::GraphicObject>();
+    context_->screenRoot = screenRoot_.get();
+    context_->device = &device_;
+    device_.setMessageSink([](const std::string& text, const std::string& caption) {
+        platform::showMessageBox(text, caption, platform::mb::kIconWarning);
+    });
+    scriptHost_ = std::make_unique<RuntimeScriptHost>(*context_);
+    runner_ = std::make_unique<script::ScriptRunner>();
+    runner_->setHost(scriptHost_.get());
+    context_->scriptRunner = runner_.get();
+    graphics::registerGraphicCommands();
+    // Commands left in the process-wide queues by an earlier run in this process are stale.
+    queue::mainCommandQueue().clear();
+    queue::systemCommandQueue().clear();
+    queue::spareCommandQueue().clear();
     std::srand(clock.now());
 
     if (hooks_.loadSystemData) hooks_.loadSystemData(*context_);
@@ -85,8 +97,16 @@ int Runtime::run() {
         (void)context_.release();
         (void)published_.release();
         (void)procedure_.release();
+        (void)runner_.release();
+        (void)scriptHost_.release();
+        (void)transitionTree_.release();
+        (void)screenRoot_.release();
     }
     procedure_.reset();
+    runner_.reset();
+    scriptHost_.reset();
+    transitionTree_.reset();
+    screenRoot_.reset();
     window_.reset();
     published_.reset();
     context_.reset();
@@ -151,7 +171,7 @@ void Runtime::messageLoop() {
                 // Exposure and size changes need the picture again even in an idle scene.
                 if (msg.kind == wm::kPaint || msg.kind == wm::kSize ||
                     msg.kind == wm::kActivateApp) {
-                    redrawRequested_ = 1;
+                    device_.invalidate();
                 }
                 procedure_->dispatch(msg);
             }
@@ -176,19 +196,17 @@ uint32_t Runtime::renderThreadProc(platform::WorkerThread& self) {
     clock.becomeDriver();
     std::string error;
     std::unique_ptr<platform::GlContext> gl = window_->createGlContext(error);
-    if (!gl) {
-        platform::showMessageBox(std::string(kDeviceCreateFailed) + " (" + error + ")",
-                                 kDeviceErrorCaption, platform::mb::kIconWarning);
-    }
+    if (!gl) std::fprintf(stderr, "vaxo2: OpenGL context: %s\n", error.c_str());
+    const bool usable = device_.check(std::move(gl));
+    if (usable) device_.create(window_.get(), 1280, 720, 0);
     Ticker& ticker = Ticker::instance();
     ticker.startTicking();
-    if (gl) {
+    if (usable) {
         uint32_t last = clock.now();
         while (!self.stopRequested()) {
             const uint32_t now = clock.now();
-            const PacingStep step =
-                nextPacingStep(now, last, frameIntervalMs(context_->frameInterval),
-                               /*flipSwap=*/false);
+            const PacingStep step = nextPacingStep(
+                now, last, frameIntervalMs(context_->frameInterval), device_.flipSwap());
             switch (step.kind) {
                 case PacingStep::Kind::Yield:
                     clock.sleep(0);
@@ -203,10 +221,17 @@ uint32_t Runtime::renderThreadProc(platform::WorkerThread& self) {
                     last = clock.now();
                     break;
             }
-            frameStep(gl.get());
+            frameStep();
         }
     }
-    gl.reset();
+    // The trees hold textures of this thread's context: release them while it is current.
+    {
+        std::lock_guard lock(graphics::treeMutex());
+        transitionTree_.reset();
+        context_->transitionRoot = nullptr;
+        screenRoot_->deleteAll();
+    }
+    device_.release();
     // Nothing drives the stepped clock any more: let the remaining waits (the ticker's sleep
     // among them) run on real time so that they end and see the stop flags.
     if (clock.stepped()) clock.useReal();
@@ -215,67 +240,59 @@ uint32_t Runtime::renderThreadProc(platform::WorkerThread& self) {
     return 0;
 }
 
-void Runtime::frameStep(platform::GlContext* gl) {
+void Runtime::frameStep() {
     AppContext& ctx = *context_;
     ctx.frameStarted.fetch_add(1);
+    const size_t executed = graphics::drainCommandQueues(ctx, transitionTree_);
     const uint32_t now = Clock::instance().now();
-    const bool modeRequest = applyModeRequests();
+    const bool changed = graphics::updateTrees(now, ctx);
     // An idle frame (nothing executed, nothing changed, no repaint asked for) is not drawn or
-    // presented again: the picture on screen stays, the frame counters still advance. A due
-    // screenshot draws the current picture again so that it can be read back.
-    const bool redraw = options_.redrawIdleFrames || report_.framesDrawn == 0 ||
-                        redrawRequested_.exchange(0) || modeRequest ||
-                        screenshotDue(now - runStart_);
-    if (redraw) {
-        gl->clear(0.0f, 0.0f, 0.0f, 1.0f);
-        takeScreenshots(*gl, now - runStart_);
-        gl->swapBuffers();
-        if (report_.framesDrawn++ == 0) report_.firstPresentMs = now - runStart_;
-    }
+    // presented again: the picture on screen stays, the frame counters still advance.
+    if (executed > 0 || changed || options_.redrawIdleFrames) device_.invalidate();
+    requestDueScreenshots(now - runStart_);
+    const graphics::FrameResult result =
+        device_.renderFrame(screenRoot_.get(), transitionTree_.get(), now);
+    if (result.transitionFinished) graphics::retireFinishedTransition(ctx, transitionTree_);
+    if (result.presented && report_.framesDrawn++ == 0) report_.firstPresentMs = now - runStart_;
     ++report_.frameSteps;
-    if (modeChanged_.exchange(0)) applyWindowFrame(ctx, *window_, *this);
+    if (device_.takeModeChanged()) applyWindowFrame(ctx, *window_, *this);
     ctx.frameDone.store(ctx.frameStarted.load());
 }
 
-bool Runtime::screenshotDue(uint32_t sinceStart) const {
-    for (size_t i = 0; i < options_.screenshots.size(); ++i) {
-        if (!screenshotTaken_[i] && options_.screenshots[i].at <= sinceStart) return true;
-    }
-    return false;
-}
-
-bool Runtime::applyModeRequests() {
-    // Until the display device takes these over: switch the mode and let the frame routine
-    // adjust the window.
-    bool changed = false;
-    if (fullScreenToggleRequested_.exchange(0)) {
-        const bool wasFull = fullScreen_;
-        fullScreen_ = !wasFull;
-        if (wasFull) recentre_ = 1;
-        modeChanged_ = 1;
-        changed = true;
-    }
-    const uint32_t at = resetAt_;
-    if (at != 0 && platform::timeReached(Clock::instance().now(), at)) {
-        resetAt_ = 0;
-        changed = true;
-    }
-    return changed;
-}
-
-void Runtime::takeScreenshots(platform::GlContext& gl, uint32_t sinceStart) {
+void Runtime::requestDueScreenshots(uint32_t sinceStart) {
     for (size_t i = 0; i < options_.screenshots.size(); ++i) {
         if (screenshotTaken_[i] || options_.screenshots[i].at > sinceStart) continue;
         screenshotTaken_[i] = true;
-        std::vector<uint8_t> rgba;
-        int w = 0, h = 0;
-        std::string error;
-        if (!gl.readBackBuffer(rgba, w, h) ||
-            !platform::writePng(options_.screenshots[i].file, rgba.data(), w, h, error)) {
-            std::fprintf(stderr, "vaxo2: screenshot %s failed %s\n",
-                         options_.screenshots[i].file.c_str(), error.c_str());
-        }
+        // Served by the device with the frame it presents next (this one), read before the swap.
+        device_.requestCapture(
+            [file = options_.screenshots[i].file](const uint8_t* rgba, int w, int h) {
+                std::string error;
+                // The window shows the picture opaque whatever alpha the blending left in the
+                // back buffer; so does the screenshot.
+                std::vector<uint8_t> opaque;
+                if (rgba) {
+                    opaque.assign(rgba, rgba + static_cast<size_t>(w) * h * 4);
+                    for (size_t a = 3; a < opaque.size(); a += 4)
+                        opaque[a] = 255;
+                }
+                if (!rgba || !platform::writePng(file, opaque.data(), w, h, error)) {
+                    std::fprintf(stderr, "vaxo2: screenshot %s failed %s\n", file.c_str(),
+                                 error.c_str());
+                }
+            });
     }
+}
+
+uint32_t Runtime::runScenarioScripts() {
+    AppContext& ctx = *context_;
+    runner_->runScripts(std::string("Start.vxs"));
+    // A loaded save slot stops the runner; resume from what it restored, under the system's
+    // pre-load script, as often as loads happen.
+    while (ctx.dataLoadRequested && !ctx.windowClosed && !ctx.quitRequested) {
+        ctx.dataLoadRequested = 0;
+        runner_->reloadStep();
+    }
+    return 0;
 }
 
 void Runtime::loadCursor() {
@@ -312,7 +329,7 @@ uint32_t Runtime::scenarioThreadProc(platform::WorkerThread&) {
     uint32_t result = 0;
     if (!context_->windowClosed) {
         loadCursor();
-        if (hooks_.runScenario) result = hooks_.runScenario(*context_);
+        result = hooks_.runScenario ? hooks_.runScenario(*context_) : runScenarioScripts();
     }
     window_->postMessage({wm::kDestroy, 0, 0});
     return result;

@@ -11,9 +11,13 @@
 
 #include "app/app_context.h"
 #include "app/command_line.h"
+#include "app/runtime_script_host.h"
 #include "app/window_procedure.h"
+#include "graphics/display_device.h"
+#include "graphics/graphic_object.h"
 #include "platform/threads.h"
 #include "platform/window.h"
+#include "script/interpreter.h"
 
 namespace vaxo2::app {
 
@@ -23,8 +27,9 @@ struct RuntimeHooks {
     std::function<void(AppContext&)> loadAlreadyData;
     std::function<void(AppContext&)> saveSystemData;
     std::function<void(AppContext&)> saveAlreadyData;
-    // Runs on the scenario thread after the first drawn frame: the scenario start. Its return
-    // value is the thread's exit code. Empty: an empty scenario, which ends at once.
+    // Runs on the scenario thread after the first drawn frame, fonts and cursor: the script
+    // part of the scenario start. Its return value is the thread's exit code. Empty: the script
+    // runner runs "Start.vxs" (and the load re-entries), which ends at once in an empty game.
     std::function<uint32_t(AppContext&)> runScenario;
     // Receives every window message the window procedure does not handle itself.
     std::function<void(const platform::WindowMessage&)> inputManager;
@@ -57,12 +62,12 @@ class Runtime : public DisplayControl {
     AppContext& context() { return *context_; }
 
   private:
-    // DisplayControl (the device's request values until the full display device takes over).
-    bool fullScreen() const override { return fullScreen_; }
-    bool exclusiveFullScreen() const override { return exclusiveFullScreen_; }
-    void requestReset(uint32_t at) override;
-    void requestFullScreenToggle() override { fullScreenToggleRequested_ = 1; }
-    bool takeRecentre() override { return recentre_.exchange(0) != 0; }
+    // DisplayControl: the window's view of the display device.
+    bool fullScreen() const override { return device_.fullScreen(); }
+    bool exclusiveFullScreen() const override { return device_.exclusiveFullScreen(); }
+    void requestReset(uint32_t at) override { device_.requestReset(at); }
+    void requestFullScreenToggle() override { device_.toggleFullScreenRequest(); }
+    bool takeRecentre() override { return device_.takeRecentre(); }
 
     bool createMainWindow();
     void messageLoop();
@@ -70,10 +75,9 @@ class Runtime : public DisplayControl {
     uint32_t millisecondsToNextTimedEvent() const;
     uint32_t renderThreadProc(platform::WorkerThread& self);
     uint32_t scenarioThreadProc(platform::WorkerThread& self);
-    void frameStep(platform::GlContext* gl);
-    bool applyModeRequests();
-    bool screenshotDue(uint32_t sinceStart) const;
-    void takeScreenshots(platform::GlContext& gl, uint32_t sinceStart);
+    void frameStep();
+    void requestDueScreenshots(uint32_t sinceStart);
+    uint32_t runScenarioScripts();
     void waitForDrawnFrame();
     void loadCursor();
 
@@ -92,13 +96,13 @@ class Runtime : public DisplayControl {
     bool exitPosted_ = false;
     std::vector<bool> screenshotTaken_;
 
-    std::atomic<uint8_t> fullScreen_{0};
-    std::atomic<uint8_t> exclusiveFullScreen_{0};
-    std::atomic<uint8_t> fullScreenToggleRequested_{0};
-    std::atomic<uint8_t> modeChanged_{0};
-    std::atomic<uint8_t> recentre_{0};
-    std::atomic<uint32_t> resetAt_{0};
-    std::atomic<uint8_t> redrawRequested_{0};
+    // The subsystems, built in dependency order and owned for the whole run. The context
+    // points at them.
+    graphics::DisplayDevice device_;
+    std::unique_ptr<graphics::GraphicObject> screenRoot_;
+    std::unique_ptr<graphics::GraphicObject> transitionTree_;
+    std::unique_ptr<RuntimeScriptHost> scriptHost_;
+    std::unique_ptr<script::ScriptRunner> runner_;
 };
 
 }  // namespace vaxo2::app

@@ -1,0 +1,34 @@
+#include "app/runtime_script_host.h"
+
+#include <memory>
+
+#include "graphics/graphic_commands.h"
+#include "platform/clock.h"
+#include "queue/command_queue.h"
+#include "queue/sound_commands.h"
+
+namespace vaxo2::app {
+
+void RuntimeScriptHost::releaseMainQueue() {
+    queue::mainCommandQueue().release();
+}
+
+void RuntimeScriptHost::queueRestartCleanup() {
+    auto graphics = std::make_unique<graphics::classQue_GraphicAllDelete>();
+    graphics->targetMask = 1;
+    queue::mainCommandQueue().push(std::move(graphics));
+    queue::mainCommandQueue().push(std::make_unique<queue::classQue_SoundAllDelete>());
+}
+
+void RuntimeScriptHost::waitForFrame() {
+    // One whole frame: the render thread starts a new one and finishes it.
+    platform::Clock& clock = platform::Clock::instance();
+    const int32_t started = context_.frameStarted.load();
+    while (context_.frameStarted.load() == started && !context_.stopRequested())
+        clock.sleep(0);
+    const int32_t target = context_.frameStarted.load();
+    while (context_.frameDone.load() - target < 0 && !context_.stopRequested())
+        clock.sleep(0);
+}
+
+}  // namespace vaxo2::app

@@ -1,0 +1,39 @@
+# Whole-runtime tests: small games under tests/e2e/games run headless on the stepped clock, and
+# their screenshots are compared with tests/golden. Set VAXO2_UPDATE_GOLDEN=1 in the
+# environment to write new golden pictures instead of comparing.
+add_executable(golden_compare ${CMAKE_CURRENT_LIST_DIR}/golden_compare.cpp)
+target_link_libraries(golden_compare PRIVATE vaxo2_platform)
+add_executable(make_test_images ${CMAKE_CURRENT_LIST_DIR}/make_test_images.cpp)
+target_link_libraries(make_test_images PRIVATE vaxo2_platform)
+
+# add_golden_test(NAME GAME EXIT_AFTER_MS SHOT_MS... [SIZE WxH])
+function(add_golden_test name game exit_after)
+  cmake_parse_arguments(G "" "SIZE" "" ${ARGN})
+  set(size_arg "-")
+  if(G_SIZE)
+    set(size_arg ${G_SIZE})
+  endif()
+  add_test(NAME e2e_${name}
+    COMMAND ${CMAKE_CURRENT_LIST_DIR}/run_golden.sh
+            $<TARGET_FILE:vaxo2> $<TARGET_FILE:golden_compare> $<TARGET_FILE:make_test_images>
+            ${CMAKE_CURRENT_LIST_DIR}/games/${game} ${CMAKE_CURRENT_LIST_DIR}/../golden
+            ${CMAKE_CURRENT_BINARY_DIR}/e2e/${name} ${name} ${exit_after} ${size_arg}
+            ${G_UNPARSED_ARGUMENTS})
+  set_tests_properties(e2e_${name} PROPERTIES TIMEOUT 120 LABELS e2e)
+endfunction()
+
+# name, game, exit time, screenshot times
+add_golden_test(draw_order draw_order 400 200)
+add_golden_test(stencil stencil 400 200)
+add_golden_test(centre centre 400 200)
+add_golden_test(slot_move slot_move 1600 32 288 1200)
+add_golden_test(roll roll 400 200)
+add_golden_test(transmittance transmittance 400 200)
+add_golden_test(transition transition 2400 400 1056 1600)
+add_golden_test(letterbox letterbox 400 200 SIZE 1024x768)
+
+# Two copies from one folder: the second says so and exits 0; a copy from another folder runs.
+add_test(NAME e2e_single_instance
+  COMMAND ${CMAKE_CURRENT_LIST_DIR}/single_instance.sh $<TARGET_FILE:vaxo2>
+          ${CMAKE_CURRENT_LIST_DIR}/games/long_wait ${CMAKE_CURRENT_BINARY_DIR}/e2e/single)
+set_tests_properties(e2e_single_instance PROPERTIES TIMEOUT 60 LABELS e2e)
