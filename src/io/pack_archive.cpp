@@ -24,6 +24,27 @@ constexpr uint64_t kNameWindowLimit = 64ull << 20;
 // Longer names are no real resource paths; they are skipped rather than allocated.
 constexpr uint32_t kMaxNameLength = 4096;
 
+uint32_t foldedHash(std::string_view name) {
+    // FNV-1a over the folded bytes.
+    uint32_t h = 2166136261u;
+    for (char c : name) {
+        h = (h ^ static_cast<uint8_t>(asciiLower(c))) * 16777619u;
+    }
+    return h;
+}
+
+bool foldedEqual(std::string_view a, std::string_view b) {
+    if (a.size() != b.size()) {
+        return false;
+    }
+    for (size_t i = 0; i < a.size(); ++i) {
+        if (asciiLower(a[i]) != asciiLower(b[i])) {
+            return false;
+        }
+    }
+    return true;
+}
+
 struct RawEntry {
     uint32_t nameOffset;
     uint32_t nameLength;
@@ -227,10 +248,25 @@ void PackArchive::ensureLoaded() {
         }
         FileSource source(file);
         readPackIndex(source, embedded_, entries_, &report_);
-        byName_.reserve(entries_.size());
+        size_t capacity = 16;
+        while (capacity < entries_.size() * 2) {
+            capacity *= 2;
+        }
+        slots_.assign(capacity, Slot{});
+        const size_t mask = capacity - 1;
         for (uint32_t i = 0; i < entries_.size(); ++i) {
-            // emplace keeps the first position of equal names.
-            byName_.emplace(foldCase(entries_[i].name), i);
+            const std::string& name = entries_[i].name;
+            uint32_t hash = foldedHash(name);
+            for (size_t s = hash & mask;; s = (s + 1) & mask) {
+                Slot& slot = slots_[s];
+                if (slot.entryPlusOne == 0) {
+                    slot = Slot{hash, i + 1};
+                    break;
+                }
+                if (slot.hash == hash && foldedEqual(entries_[slot.entryPlusOne - 1].name, name)) {
+                    break;  // an earlier entry of this name wins
+                }
+            }
         }
     });
 }
@@ -253,8 +289,21 @@ const PackIndexReport& PackArchive::report() {
 const PackEntry* PackArchive::findEntry(const std::string& name) {
     ensureLoaded();
     // A name with a zero byte compares, as a C string, only up to that byte.
-    auto it = byName_.find(foldCase(std::string(name.c_str())));
-    return it == byName_.end() ? nullptr : &entries_[it->second];
+    if (slots_.empty()) {
+        return nullptr;
+    }
+    std::string_view key(name.c_str());
+    uint32_t hash = foldedHash(key);
+    const size_t mask = slots_.size() - 1;
+    for (size_t s = hash & mask;; s = (s + 1) & mask) {
+        const Slot& slot = slots_[s];
+        if (slot.entryPlusOne == 0) {
+            return nullptr;
+        }
+        if (slot.hash == hash && foldedEqual(entries_[slot.entryPlusOne - 1].name, key)) {
+            return &entries_[slot.entryPlusOne - 1];
+        }
+    }
 }
 
 bool PackArchive::readEntry(const PackEntry& entry, std::vector<uint8_t>& out) const {

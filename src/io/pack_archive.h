@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <mutex>
 #include <string>
-#include <unordered_map>
+#include <string_view>
 #include <vector>
 
 namespace vaxo2::io {
@@ -93,8 +93,14 @@ class PackArchive {
     bool embedded_;
     std::once_flag loadOnce_;
     std::vector<PackEntry> entries_;
-    // Folded name -> position of its first entry in the index.
-    std::unordered_map<std::string, uint32_t> byName_;
+    // Hashes and compares names with ASCII letters folded, without copying them.
+    // Open-addressing table over entries_ (which no longer changes once loaded): each slot
+    // holds the folded-name hash and 1 + the position of the first entry with that name.
+    struct Slot {
+        uint32_t hash = 0;
+        uint32_t entryPlusOne = 0;
+    };
+    std::vector<Slot> slots_;
     PackIndexReport report_;
 };
 

@@ -8,10 +8,6 @@
 
 namespace vaxo2::io {
 
-char asciiLower(char c) {
-    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
 int compareIgnoreCase(const char* a, const char* b) {
     for (;; ++a, ++b) {
         auto ca = static_cast<unsigned char>(asciiLower(*a));

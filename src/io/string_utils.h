@@ -7,7 +7,9 @@
 namespace vaxo2::io {
 
 // ASCII-only case folding, as `_stricmp` compares.
-char asciiLower(char c);
+inline char asciiLower(char c) {
+    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+}
 int compareIgnoreCase(const char* a, const char* b);
 std::string foldCase(std::string text);
 

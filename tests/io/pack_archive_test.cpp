@@ -181,6 +181,34 @@ TEST_F(PackArchiveFile, HashedLookupAgreesWithTheScan) {
     }
 }
 
+TEST_F(PackArchiveFile, LargeIndexWithRepeatedNamesAgreesWithTheScan) {
+    // Enough entries to fill many probe chains; every fifth name comes back later in another
+    // case with other data, which must never be the one found.
+    std::vector<PackItem> items;
+    for (int i = 0; i < 3000; ++i) {
+        items.push_back(
+            {"dir\\Name" + std::to_string(i), {}, bytesOf("first" + std::to_string(i))});
+    }
+    for (int i = 0; i < 3000; i += 5) {
+        items.push_back({"DIR\\name" + std::to_string(i), {}, bytesOf("later")});
+    }
+    std::string error;
+    ASSERT_TRUE(writePackFile(path, items, error)) << error;
+    PackArchive pack(path);
+    ASSERT_EQ(pack.entryCount(), 3600);
+    for (int i = 0; i < 3000; i += 7) {
+        std::string name = "Dir\\NAME" + std::to_string(i);
+        std::vector<uint8_t> hashed, scanned;
+        ASSERT_TRUE(pack.find(name, hashed)) << name;
+        ASSERT_TRUE(pack.findByScan(name, scanned)) << name;
+        EXPECT_EQ(hashed, bytesOf("first" + std::to_string(i)));
+        EXPECT_EQ(hashed, scanned);
+    }
+    std::vector<uint8_t> out;
+    EXPECT_FALSE(pack.find("dir\\Name3000", out));
+    EXPECT_FALSE(pack.find("dir\\Name", out));
+}
+
 TEST_F(PackArchiveFile, NonAsciiBytesCompareExactly) {
     std::string error;
     // "É" (C3 89) and "é" (C3 A9) differ outside ASCII and must not fold together.
