@@ -260,4 +260,12 @@ void releaseAllTextures() {
     sourceCache().forEach([](GraphicSource& source) { source.releaseTextures(); });
 }
 
+void releaseRenderTargets() {
+    sourceCache().forEach([](GraphicSource& source) {
+        if (source.kind() == SourceKind::RenderTarget) {
+            source.releaseTextures();
+        }
+    });
+}
+
 }  // namespace vaxo2::graphics

@@ -40,5 +40,8 @@ void drawTree(GraphicObject& root, RenderBackend& backend, float windowAspect);
 // Device reset or teardown: drops every cached source's textures (render targets and images
 // alike); they are rebuilt at their next draw.
 void releaseAllTextures();
+// Device reset: only the render targets go (they follow the back-buffer size); picture
+// textures survive, as managed textures did.
+void releaseRenderTargets();
 
 }  // namespace vaxo2::graphics
