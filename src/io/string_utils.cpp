@@ -1,5 +1,7 @@
 #include "io/string_utils.h"
 
+#include "io/text_encoding.h"
+
 #include <cerrno>
 #include <cstdarg>
 #include <cstdio>
@@ -109,7 +111,24 @@ std::string format(const char* fmt, ...) {
     if (n < 0) {
         return {};
     }
-    return std::string(buffer, static_cast<size_t>(n) < sizeof buffer ? n : sizeof buffer - 1);
+    if (static_cast<size_t>(n) < sizeof buffer) {
+        return std::string(buffer, static_cast<size_t>(n));
+    }
+    // Cut: drop a UTF-8 sequence the cut left incomplete, so the text stays valid.
+    size_t len = sizeof buffer - 1;
+    size_t start = len;
+    while (start > 0 && (static_cast<uint8_t>(buffer[start - 1]) & 0xC0) == 0x80 &&
+           len - start < 5) {
+        --start;
+    }
+    if (start > 0) {
+        auto lead = static_cast<uint8_t>(buffer[start - 1]);
+        int need = lead >= 0xC0 ? utf8SequenceLength(lead) : 0;
+        if (need > 0 && len - (start - 1) < static_cast<size_t>(need)) {
+            len = start - 1;
+        }
+    }
+    return std::string(buffer, len);
 }
 
 }  // namespace vaxo2::io

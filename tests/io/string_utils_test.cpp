@@ -74,6 +74,16 @@ TEST(Format, WritesUpTo1023Bytes) {
     std::string out = format("%s", longText.c_str());
     EXPECT_EQ(out.size(), 1023u);
     EXPECT_EQ(out, longText.substr(0, 1023));
+    // A three-byte character across the cut is dropped whole, one that fits is kept.
+    std::string kana;
+    for (int i = 0; i < 400; ++i) {
+        kana += "\xE3\x81\x82";
+    }
+    out = format("%s", kana.c_str());
+    EXPECT_EQ(out.size(), 1023u);  // 341 whole characters
+    out = format("x%s", kana.c_str());
+    EXPECT_EQ(out.size(), 1021u);  // "x" and 340 characters; the 341st would be cut
+    EXPECT_EQ(out.substr(out.size() - 3), "\xE3\x81\x82");
 }
 
 }  // namespace
