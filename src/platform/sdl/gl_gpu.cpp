@@ -16,16 +16,13 @@ namespace vaxo2::platform {
 namespace {
 
 const char* const kVertexShader = R"(#version 330 core
-layout(location = 0) in vec3 aPosition;
+layout(location = 0) in vec4 aPosition;
 layout(location = 1) in vec4 aColour;
 layout(location = 2) in vec2 aTexCoord;
-uniform mat4 uTransform;
-uniform float uFlipY;
 out vec4 vColour;
 out vec2 vTexCoord;
 void main() {
-    gl_Position = uTransform * vec4(aPosition, 1.0);
-    gl_Position.y *= uFlipY;
+    gl_Position = aPosition;
     vColour = aColour;
     vTexCoord = aTexCoord;
 }
@@ -199,20 +196,18 @@ class GlGpu final : public Gpu {
             error = std::string("shader program does not link: ") + log;
             return false;
         }
-        uTransform_ = glGetUniformLocation(program_, "uTransform");
-        uFlipY_ = glGetUniformLocation(program_, "uFlipY");
         uMode_ = glGetUniformLocation(program_, "uMode");
         glUseProgram(program_);
         glUniform1i(glGetUniformLocation(program_, "uTexture"), 0);
-        glUniform1f(uFlipY_, 1.0f);
+        glUniform1i(uMode_, 0);
 
         glGenVertexArrays(1, &vertexArray_);
         glBindVertexArray(vertexArray_);
         glGenBuffers(1, &vertexBuffer_);
         glBindBuffer(GL_ARRAY_BUFFER, vertexBuffer_);
-        glBufferData(GL_ARRAY_BUFFER, sizeof(PackedVertex) * 4, nullptr, GL_STREAM_DRAW);
+        glBufferData(GL_ARRAY_BUFFER, sizeof(PackedVertex) * 6, nullptr, GL_STREAM_DRAW);
         glEnableVertexAttribArray(0);
-        glVertexAttribPointer(0, 3, GL_FLOAT, GL_FALSE, sizeof(PackedVertex),
+        glVertexAttribPointer(0, 4, GL_FLOAT, GL_FALSE, sizeof(PackedVertex),
                               reinterpret_cast<void*>(offsetof(PackedVertex, x)));
         // 0xAARRGGBB in little-endian memory is B, G, R, A: the BGRA component order.
         glEnableVertexAttribArray(1);
@@ -228,9 +223,7 @@ class GlGpu final : public Gpu {
         glDepthFunc(GL_LEQUAL);
         glPixelStorei(GL_UNPACK_ALIGNMENT, 4);
         glPixelStorei(GL_PACK_ALIGNMENT, 4);
-        setDepthState(true, false);
-        setStencilState(StencilState{});
-        setBlendMode(BlendMode::Off);
+        applyState(requested_, /*force=*/true);
         if (glGetError() != GL_NO_ERROR) {
             error = "OpenGL set-up failed";
             return false;
@@ -262,6 +255,7 @@ class GlGpu final : public Gpu {
 
     bool updateTexture(GpuTexture texture, int32_t x, int32_t y, int32_t width, int32_t height,
                        const uint8_t* bgra) override {
+        flush();
         auto it = textures_.find(texture);
         if (it == textures_.end() || bgra == nullptr || x < 0 || y < 0 || width <= 0 ||
             height <= 0 || x > it->second.width - width || y > it->second.height - height) {
@@ -275,6 +269,7 @@ class GlGpu final : public Gpu {
 
     GpuTexture createRenderTarget(int32_t width, int32_t height) override {
         if (!sizeAllowed(width, height)) return 0;
+        flush();
         TextureEntry entry;
         entry.width = width;
         entry.height = height;
@@ -308,6 +303,7 @@ class GlGpu final : public Gpu {
     void destroyTexture(GpuTexture texture) override {
         auto it = textures_.find(texture);
         if (it == textures_.end()) return;
+        if (!pending_.empty() && pendingTexture_ == it->second.texture) flush();
         // A target being drawn into stays bound until its end; never leave a dangling one.
         for (TargetFrame& frame : stack_) {
             if (it->second.framebuffer != 0 && frame.framebuffer == it->second.framebuffer) {
@@ -327,6 +323,7 @@ class GlGpu final : public Gpu {
     }
 
     void setDefaultTargetSize(int32_t width, int32_t height) override {
+        flush();
         TargetFrame& base = stack_.front();
         base.width = std::max(0, width);
         base.height = std::max(0, height);
@@ -336,6 +333,7 @@ class GlGpu final : public Gpu {
     bool beginRenderTarget(GpuTexture target) override {
         auto it = textures_.find(target);
         if (it == textures_.end() || it->second.framebuffer == 0) return false;
+        flush();
         TargetFrame frame;
         frame.framebuffer = it->second.framebuffer;
         frame.width = it->second.width;
@@ -351,11 +349,13 @@ class GlGpu final : public Gpu {
 
     void endRenderTarget() override {
         if (stack_.size() <= 1) return;
+        flush();
         stack_.pop_back();
         bindCurrent();
     }
 
     void setViewport(int32_t x, int32_t y, int32_t width, int32_t height) override {
+        flush();
         TargetFrame& frame = current();
         frame.viewport[0] = x;
         frame.viewport[1] = y;
@@ -374,6 +374,7 @@ class GlGpu final : public Gpu {
 
     void clear(bool colour, float r, float g, float b, float a, bool depth, float depthValue,
                bool stencil, uint8_t stencilValue) override {
+        flush();
         GLbitfield mask = 0;
         if (colour) {
             glClearColor(r, g, b, a);
@@ -390,9 +391,9 @@ class GlGpu final : public Gpu {
             mask |= GL_STENCIL_BUFFER_BIT;
         }
         if (mask != 0) glClear(mask);
-        // Put the write masks back as the states asked for them.
-        glDepthMask(depthWrite_ ? GL_TRUE : GL_FALSE);
-        glStencilMask(stencil_.writeMask);
+        // Put the write masks back as the applied states have them.
+        glDepthMask(applied_.depthWrite ? GL_TRUE : GL_FALSE);
+        glStencilMask(applied_.stencil.writeMask);
     }
 
     void setViewMatrix(const GpuMatrix& view) override {
@@ -405,44 +406,14 @@ class GlGpu final : public Gpu {
     }
     void setWorldMatrix(const GpuMatrix& world) override { world_ = world; }
 
+    // States are recorded here and put into effect when the quads drawn under them are
+    // submitted, so that quads between state changes that cancel out stay in one batch.
     void setDepthState(bool test, bool write) override {
-        if (test) {
-            glEnable(GL_DEPTH_TEST);
-        } else {
-            glDisable(GL_DEPTH_TEST);
-        }
-        depthWrite_ = write;
-        glDepthMask(write ? GL_TRUE : GL_FALSE);
+        requested_.depthTest = test;
+        requested_.depthWrite = write;
     }
-
-    void setStencilState(const StencilState& s) override {
-        stencil_ = s;
-        if (s.enabled) {
-            glEnable(GL_STENCIL_TEST);
-        } else {
-            glDisable(GL_STENCIL_TEST);
-        }
-        glStencilFunc(glFunc(s.func), s.reference, s.readMask);
-        glStencilOp(glOp(s.failOp), glOp(s.depthFailOp), glOp(s.passOp));
-        glStencilMask(s.writeMask);
-    }
-
-    void setBlendMode(BlendMode mode) override {
-        switch (mode) {
-            case BlendMode::Off:
-                glDisable(GL_BLEND);
-                break;
-            case BlendMode::Alpha:
-                glEnable(GL_BLEND);
-                glBlendFunc(GL_SRC_ALPHA, GL_ONE_MINUS_SRC_ALPHA);
-                break;
-            case BlendMode::AlphaKeepCoverage:
-                glEnable(GL_BLEND);
-                glBlendFuncSeparate(GL_SRC_ALPHA, GL_ONE_MINUS_SRC_ALPHA, GL_ONE,
-                                    GL_ONE_MINUS_SRC_ALPHA);
-                break;
-        }
-    }
+    void setStencilState(const StencilState& s) override { requested_.stencil = s; }
+    void setBlendMode(BlendMode mode) override { requested_.blend = mode; }
 
     void drawQuad(GpuTexture texture, const GpuVertex (&vertices)[4], ShadeMode mode) override {
         GLuint glTexture = 0;
@@ -454,26 +425,56 @@ class GlGpu final : public Gpu {
         if (mode != ShadeMode::VertexColour && glTexture == 0) {
             mode = ShadeMode::VertexColour;
         }
-        PackedVertex packed[4];
-        for (int i = 0; i < 4; ++i) {
-            packed[i] = PackedVertex{vertices[i].x,       vertices[i].y, vertices[i].z,
-                                     vertices[i].diffuse, vertices[i].u, vertices[i].v};
+        if (!pending_.empty() &&
+            (pendingTexture_ != glTexture || pendingMode_ != mode ||
+             !(pendingState_ == requested_) || pending_.size() + 6 > kMaxBatchVertices)) {
+            flush();
         }
-        const GpuMatrix transform = multiply(world_, viewProjection_);
+        if (pending_.empty()) {
+            pendingTexture_ = glTexture;
+            pendingMode_ = mode;
+            pendingState_ = requested_;
+        }
+        // Transformed here so that quads with different world matrices share one draw.
+        const GpuMatrix m = multiply(world_, viewProjection_);
+        const float flip = current().flipped ? -1.0f : 1.0f;
+        PackedVertex corner[4];
+        for (int i = 0; i < 4; ++i) {
+            const GpuVertex& v = vertices[i];
+            corner[i].x = v.x * m[0] + v.y * m[4] + v.z * m[8] + m[12];
+            corner[i].y = flip * (v.x * m[1] + v.y * m[5] + v.z * m[9] + m[13]);
+            corner[i].z = v.x * m[2] + v.y * m[6] + v.z * m[10] + m[14];
+            corner[i].w = v.x * m[3] + v.y * m[7] + v.z * m[11] + m[15];
+            corner[i].diffuse = v.diffuse;
+            corner[i].u = v.u;
+            corner[i].v = v.v;
+        }
+        // The strip 0-1-2-3 as two triangles.
+        static constexpr int kOrder[6] = {0, 1, 2, 2, 1, 3};
+        for (int i : kOrder)
+            pending_.push_back(corner[i]);
+    }
+
+    void flush() override {
+        if (pending_.empty()) return;
+        applyState(pendingState_, false);
         glUseProgram(program_);
-        glUniformMatrix4fv(uTransform_, 1, GL_FALSE, transform.data());
-        glUniform1f(uFlipY_, current().flipped ? -1.0f : 1.0f);
-        glUniform1i(uMode_, static_cast<GLint>(mode));
+        glUniform1i(uMode_, static_cast<GLint>(pendingMode_));
         glActiveTexture(GL_TEXTURE0);
-        glBindTexture(GL_TEXTURE_2D, glTexture);
+        glBindTexture(GL_TEXTURE_2D, pendingTexture_);
         glBindVertexArray(vertexArray_);
         glBindBuffer(GL_ARRAY_BUFFER, vertexBuffer_);
-        glBufferSubData(GL_ARRAY_BUFFER, 0, sizeof packed, packed);
-        glDrawArrays(GL_TRIANGLE_STRIP, 0, 4);
+        // New storage each time: no wait for the previous draw to let go of the buffer.
+        glBufferData(GL_ARRAY_BUFFER,
+                     static_cast<GLsizeiptr>(pending_.size() * sizeof(PackedVertex)),
+                     pending_.data(), GL_STREAM_DRAW);
+        glDrawArrays(GL_TRIANGLES, 0, static_cast<GLsizei>(pending_.size()));
         glBindTexture(GL_TEXTURE_2D, 0);
+        pending_.clear();
     }
 
     bool readPixels(std::vector<uint8_t>& rgba, int32_t& width, int32_t& height) override {
+        flush();
         const TargetFrame& frame = current();
         width = frame.width;
         height = frame.height;
@@ -499,14 +500,68 @@ class GlGpu final : public Gpu {
         return true;
     }
 
-    void finish() override { glFinish(); }
+    void finish() override {
+        flush();
+        glFinish();
+    }
 
   private:
     struct PackedVertex {
-        float x, y, z;
+        float x, y, z, w;
         uint32_t diffuse;
         float u, v;
     };
+
+    struct DrawState {
+        BlendMode blend = BlendMode::Off;
+        StencilState stencil;
+        bool depthTest = true;
+        bool depthWrite = false;
+        bool operator==(const DrawState&) const = default;
+    };
+
+    static constexpr size_t kMaxBatchVertices = 6 * 4096;
+
+    void applyState(const DrawState& want, bool force) {
+        if (force || want.depthTest != applied_.depthTest) {
+            if (want.depthTest) {
+                glEnable(GL_DEPTH_TEST);
+            } else {
+                glDisable(GL_DEPTH_TEST);
+            }
+        }
+        if (force || want.depthWrite != applied_.depthWrite) {
+            glDepthMask(want.depthWrite ? GL_TRUE : GL_FALSE);
+        }
+        const StencilState& s = want.stencil;
+        if (force || !(s == applied_.stencil)) {
+            if (s.enabled) {
+                glEnable(GL_STENCIL_TEST);
+            } else {
+                glDisable(GL_STENCIL_TEST);
+            }
+            glStencilFunc(glFunc(s.func), s.reference, s.readMask);
+            glStencilOp(glOp(s.failOp), glOp(s.depthFailOp), glOp(s.passOp));
+            glStencilMask(s.writeMask);
+        }
+        if (force || want.blend != applied_.blend) {
+            switch (want.blend) {
+                case BlendMode::Off:
+                    glDisable(GL_BLEND);
+                    break;
+                case BlendMode::Alpha:
+                    glEnable(GL_BLEND);
+                    glBlendFunc(GL_SRC_ALPHA, GL_ONE_MINUS_SRC_ALPHA);
+                    break;
+                case BlendMode::AlphaKeepCoverage:
+                    glEnable(GL_BLEND);
+                    glBlendFuncSeparate(GL_SRC_ALPHA, GL_ONE_MINUS_SRC_ALPHA, GL_ONE,
+                                        GL_ONE_MINUS_SRC_ALPHA);
+                    break;
+            }
+        }
+        applied_ = want;
+    }
 
     bool sizeAllowed(int32_t width, int32_t height) const {
         return width > 0 && height > 0 && width <= caps_.maxTextureSize &&
@@ -551,8 +606,6 @@ class GlGpu final : public Gpu {
 
     GpuCaps caps_;
     GLuint program_ = 0;
-    GLint uTransform_ = -1;
-    GLint uFlipY_ = -1;
     GLint uMode_ = -1;
     GLuint vertexArray_ = 0;
     GLuint vertexBuffer_ = 0;
@@ -563,8 +616,12 @@ class GlGpu final : public Gpu {
     GpuMatrix projection_ = kIdentity;
     GpuMatrix viewProjection_ = kIdentity;
     GpuMatrix world_ = kIdentity;
-    StencilState stencil_;
-    bool depthWrite_ = false;
+    DrawState requested_;
+    DrawState applied_;
+    std::vector<PackedVertex> pending_;
+    GLuint pendingTexture_ = 0;
+    ShadeMode pendingMode_ = ShadeMode::TextureAlphaModulate;
+    DrawState pendingState_;
 };
 
 }  // namespace
