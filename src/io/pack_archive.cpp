@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <new>
 
 #include "io/data_file.h"
 #include "io/string_utils.h"
@@ -246,29 +247,40 @@ void PackArchive::ensureLoaded() {
             report_.problem = "cannot open";
             return;
         }
-        FileSource source(file);
-        readPackIndex(source, embedded_, entries_, &report_);
-        size_t capacity = 16;
-        while (capacity < entries_.size() * 2) {
-            capacity *= 2;
-        }
-        slots_.assign(capacity, Slot{});
-        const size_t mask = capacity - 1;
-        for (uint32_t i = 0; i < entries_.size(); ++i) {
-            const std::string& name = entries_[i].name;
-            uint32_t hash = foldedHash(name);
-            for (size_t s = hash & mask;; s = (s + 1) & mask) {
-                Slot& slot = slots_[s];
-                if (slot.entryPlusOne == 0) {
-                    slot = Slot{hash, i + 1};
-                    break;
-                }
-                if (slot.hash == hash && foldedEqual(entries_[slot.entryPlusOne - 1].name, name)) {
-                    break;  // an earlier entry of this name wins
-                }
-            }
+        try {
+            buildIndex(file);
+        } catch (const std::bad_alloc&) {
+            // The pack stays empty, like one that cannot be opened.
+            entries_.clear();
+            slots_.clear();
+            report_.problem = "out of memory";
         }
     });
+}
+
+void PackArchive::buildIndex(DataFile& file) {
+    FileSource source(file);
+    readPackIndex(source, embedded_, entries_, &report_);
+    size_t capacity = 16;
+    while (capacity < entries_.size() * 2) {
+        capacity *= 2;
+    }
+    slots_.assign(capacity, Slot{});
+    const size_t mask = capacity - 1;
+    for (uint32_t i = 0; i < entries_.size(); ++i) {
+        const std::string& name = entries_[i].name;
+        uint32_t hash = foldedHash(name);
+        for (size_t s = hash & mask;; s = (s + 1) & mask) {
+            Slot& slot = slots_[s];
+            if (slot.entryPlusOne == 0) {
+                slot = Slot{hash, i + 1};
+                break;
+            }
+            if (slot.hash == hash && foldedEqual(entries_[slot.entryPlusOne - 1].name, name)) {
+                break;  // an earlier entry of this name wins
+            }
+        }
+    }
 }
 
 int32_t PackArchive::entryCount() {
@@ -311,8 +323,13 @@ bool PackArchive::readEntry(const PackEntry& entry, std::vector<uint8_t>& out) c
     if (!file.openForReading(fileName_, false)) {
         return false;
     }
-    // Bytes a short read leaves unfilled stay zero.
-    out.assign(entry.dataSize, 0);
+    // Bytes a short read leaves unfilled stay zero. A buffer that cannot be had is a miss.
+    try {
+        out.assign(entry.dataSize, 0);
+    } catch (const std::bad_alloc&) {
+        out.clear();
+        return false;
+    }
     if (!out.empty()) {
         file.readAt(entry.dataOffset, out.data(), entry.dataSize);
     }

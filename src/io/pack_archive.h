@@ -11,6 +11,8 @@
 
 namespace vaxo2::io {
 
+class DataFile;
+
 constexpr size_t kPackHeaderSize = 24;
 constexpr size_t kPackIndexEntrySize = 20;
 constexpr size_t kPackTrailerSize = 32;
@@ -88,6 +90,7 @@ class PackArchive {
 
   private:
     bool readEntry(const PackEntry& entry, std::vector<uint8_t>& out) const;
+    void buildIndex(DataFile& file);
 
     std::string fileName_;
     bool embedded_;

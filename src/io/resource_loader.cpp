@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
+#include <new>
 
 #include "app/app_context.h"
 #include "io/data_file.h"
@@ -218,9 +219,13 @@ bool ResourceLoader::load(const std::string& name, std::vector<uint8_t>& out, bo
     }
     uint64_t size = file.size();
     if (size != DataFile::kError && size != 0 && size <= kLooseFileLimit) {
-        out.assign(static_cast<size_t>(size), 0);
-        file.readAt(0, out.data(), static_cast<uint32_t>(size));
-        found = true;
+        try {
+            out.assign(static_cast<size_t>(size), 0);
+            file.readAt(0, out.data(), static_cast<uint32_t>(size));
+            found = true;
+        } catch (const std::bad_alloc&) {
+            out.clear();  // a buffer of that size cannot be had: not found
+        }
     }
     file.close();
     return found;

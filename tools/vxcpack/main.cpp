@@ -188,7 +188,7 @@ int append(const std::string& host, const std::string& pack) {
 
 }  // namespace
 
-int main(int argc, char** argv) {
+int run(int argc, char** argv) {
     if (argc != 4 && !(argc == 3 && std::strcmp(argv[1], "list") == 0)) {
         return usage();
     }
@@ -206,4 +206,13 @@ int main(int argc, char** argv) {
         return append(argv[2], argv[3]);
     }
     return usage();
+}
+
+int main(int argc, char** argv) {
+    try {
+        return run(argc, argv);
+    } catch (const std::exception& e) {
+        // Out of memory on a damaged size, or a file system error not reported otherwise.
+        return failWith(e.what());
+    }
 }
