@@ -117,21 +117,26 @@ int characterLength(unsigned char lead) {
     return 0;
 }
 
-std::string normalizeText(std::string_view text) {
+std::string normalizeText(std::string_view text, std::vector<uint32_t>* origins) {
     std::string out;
     out.reserve(text.size());
     bool inString = false;
     bool lastSpace = false;  // the last byte written was a space outside strings
+    size_t pos = 0;
+    // Each written byte remembers where it came from (for diagnostics only).
+    auto emit = [&](std::string_view bytes) {
+        out.append(bytes);
+        if (origins) origins->resize(out.size(), static_cast<uint32_t>(pos));
+    };
     auto putSpace = [&] {
-        if (!lastSpace) out.push_back(' ');
+        if (!lastSpace) emit(" ");
         lastSpace = true;
     };
-    size_t pos = 0;
     while (pos < text.size()) {
         char c = text[pos];
         if (inString) {
             size_t n = stepAt(text, pos);
-            out.append(text.substr(pos, n));
+            emit(text.substr(pos, n));
             if (c == '"') inString = false;
             lastSpace = false;
             pos += n;
@@ -139,16 +144,16 @@ std::string normalizeText(std::string_view text) {
         }
         if (c == '"') {
             inString = true;
-            out.push_back(c);
+            emit(text.substr(pos, 1));
             lastSpace = false;
             ++pos;
             continue;
         }
         if (c == '/' && pos + 1 < text.size() && text[pos + 1] == '/') {
+            putSpace();
             pos += 2;
             while (pos < text.size() && whiteSpaceLength(text, pos, true) == 0)
                 pos += stepAt(text, pos);
-            putSpace();
             continue;
         }
         if (c == ' ') {
@@ -162,7 +167,7 @@ std::string normalizeText(std::string_view text) {
             continue;
         }
         size_t n = stepAt(text, pos);
-        out.append(text.substr(pos, n));
+        emit(text.substr(pos, n));
         lastSpace = false;
         pos += n;
     }
@@ -366,7 +371,28 @@ struct ScriptCompiler::State {
     int depth = 0;
     static constexpr int kMaxDepth = 64;
 
+    CompileObserver* observer = nullptr;
+    // Maps text views back to positions in the normalized text, for the observer: views point
+    // either into it or into one of the argument-group copies on this stack.
+    const char* base = nullptr;
+    size_t baseSize = 0;
+    struct Copy {
+        const char* data;
+        size_t size;
+        size_t origin;
+    };
+    std::vector<Copy> copies;
+
     explicit State(ScriptImage& img) : image(img) {}
+
+    size_t where(const char* p) const {
+        if (p >= base && p <= base + baseSize) return static_cast<size_t>(p - base);
+        for (auto it = copies.rbegin(); it != copies.rend(); ++it) {
+            if (p >= it->data && p <= it->data + it->size)
+                return it->origin + static_cast<size_t>(p - it->data);
+        }
+        return 0;
+    }
 
     int32_t poolText(std::string_view text) {
         int32_t at = static_cast<int32_t>(image.dataPool.size());
@@ -421,7 +447,7 @@ struct ScriptCompiler::State {
     }
 
     // A command with its argument group; returns its Command element.
-    int32_t compileCommand(std::string_view name, std::string_view group) {
+    int32_t compileCommand(std::string_view name, std::string_view group, size_t origin) {
         size_t lead = 0;
         while (lead < group.size() && group[lead] == ' ')
             ++lead;
@@ -429,14 +455,17 @@ struct ScriptCompiler::State {
         std::string_view inside;
         if (paren.size() >= 2) inside = std::string_view(paren).substr(1, paren.size() - 2);
         std::vector<std::string_view> pieces = splitPieces(inside, ',');
+        if (observer) copies.push_back(Copy{paren.data(), paren.size(), origin + lead});
 
         std::vector<std::string> params = parameterNames(lookupCommand(name));
         std::vector<std::string_view> values;
         std::vector<bool> present;
         bool anyNamed = false;
+        std::vector<int> bindings;
         for (std::string_view piece : pieces) {
             std::string_view value;
             int pos = bindNamedPiece(piece, params, value);
+            if (observer) bindings.push_back(pos);
             if (pos < 0) continue;
             if (static_cast<size_t>(pos) >= values.size()) {
                 values.resize(static_cast<size_t>(pos) + 1);
@@ -450,11 +479,17 @@ struct ScriptCompiler::State {
             values = pieces;
             present.assign(values.size(), true);
         }
+        if (observer) {
+            for (size_t i = 0; i < pieces.size(); ++i)
+                observer->piece(where(pieces[i].data()), name, pieces[i],
+                                anyNamed ? bindings[i] : static_cast<int>(i), anyNamed);
+        }
         std::vector<int32_t> items;
         items.reserve(values.size());
         for (size_t i = 0; i < values.size(); ++i)
             items.push_back(present[i] ? compileValue(values[i]) : -1);
         int32_t list = appendList(items);
+        if (observer) copies.pop_back();
         return addElement(ElementKind::Command, poolText(name), list);
     }
 
@@ -463,8 +498,15 @@ struct ScriptCompiler::State {
         if (depth >= kMaxDepth) return -1;
         std::vector<int32_t> toks;
         ++depth;
-        tokenize(value, toks);
+        size_t used = tokenize(value, toks);
         --depth;
+        if (observer) {
+            ValueReport r;
+            r.tokens = toks.size();
+            r.unused = value.substr(std::min(used, value.size()));
+            if (toks.size() == 1) r.element = toks[0];
+            observer->value(where(value.data()), value, r, image);
+        }
         if (toks.empty()) return -1;
         if (toks.size() == 1) return toks[0];
         int32_t temp = image.temporaryCount++;
@@ -476,7 +518,8 @@ struct ScriptCompiler::State {
         return variable;
     }
 
-    void tokenize(std::string_view v, std::vector<int32_t>& out) {
+    // Returns how much of `v` was used.
+    size_t tokenize(std::string_view v, std::vector<int32_t>& out) {
         bool operand = true;
         size_t pos = 0;
         while (pos < v.size()) {
@@ -495,7 +538,7 @@ struct ScriptCompiler::State {
                         break;
                     }
                 }
-                if (!found) return;
+                if (!found) return pos;
                 operand = true;
                 continue;
             }
@@ -510,23 +553,24 @@ struct ScriptCompiler::State {
                     elems.push_back(compileValue(item));
                 int32_t list = appendList(elems);
                 out.push_back(addElement(ElementKind::List, poolText(""), list));
-                return;
+                return v.size();
             }
             if (isIntegerLiteral(rest)) {
                 std::string s(rest);
                 out.push_back(integerElement(std::strtoll(s.c_str(), nullptr, 0)));
-                return;
+                return v.size();
             }
             if (isRealLiteral(rest)) {
                 std::string s(rest);
                 out.push_back(realElement(std::strtod(s.c_str(), nullptr)));
-                return;
+                return v.size();
             }
             std::string_view word = wordAt(v, pos);
             if (isVariableKeyword(word)) {
                 size_t end = pos + word.size();
                 size_t consumed = end;
                 if (!groupAt(v, end, "[", &consumed).empty()) end = consumed;
+                if (observer) observer->variableReference(where(v.data() + pos), word);
                 out.push_back(-1);
                 pos = end;
                 operand = false;
@@ -542,6 +586,8 @@ struct ScriptCompiler::State {
                 std::string_view lit = close == std::string_view::npos
                                            ? v.substr(pos + 1)
                                            : v.substr(pos + 1, close - pos - 1);
+                if (observer && close == std::string_view::npos)
+                    observer->unterminated(where(v.data() + pos), "string");
                 out.push_back(sharedText(strings, ElementKind::String, lit));
                 pos = close == std::string_view::npos ? v.size() : close + 1;
                 operand = false;
@@ -551,7 +597,12 @@ struct ScriptCompiler::State {
                 size_t end = pos + word.size();
                 size_t consumed = end;
                 std::string group = groupAt(v, end, "(", &consumed);
-                out.push_back(compileCommand(word, group));
+                if (observer) {
+                    observer->nestedCommand(where(v.data() + pos), word);
+                    if (!group.empty() && group.size() > consumed - end)
+                        observer->unterminated(where(v.data() + end), "argument group");
+                }
+                out.push_back(compileCommand(word, group, where(v.data() + end)));
                 pos = group.empty() ? end : consumed;
                 operand = false;
                 continue;
@@ -562,21 +613,28 @@ struct ScriptCompiler::State {
                 operand = false;
                 continue;
             }
-            return;
+            return pos;
         }
+        return pos;
     }
 };
 
-void ScriptCompiler::compile(std::string_view source, ScriptImage& image) {
+void ScriptCompiler::compile(std::string_view source, ScriptImage& image,
+                             CompileObserver* observer) {
     image.clear();
     image.commandList.reserve(source.size() / 20);
     image.argumentLists.reserve(source.size() / 10);
     image.elementTable.reserve(source.size() / 10);
     image.dataPool.reserve(source.size());
 
-    const std::string text = normalizeText(source);
+    std::vector<uint32_t> origins;
+    const std::string text = normalizeText(source, observer ? &origins : nullptr);
     State st(image);
     std::string_view t = text;
+    st.observer = observer;
+    st.base = text.data();
+    st.baseSize = text.size();
+    if (observer) observer->begin(text, origins);
 
     // Pass 3: statements.
     size_t pos = 0;
@@ -588,6 +646,7 @@ void ScriptCompiler::compile(std::string_view source, ScriptImage& image) {
         }
         if (c == '{' || c == '}') {
             int32_t e = st.addElement(ElementKind::Parenthesis, st.poolText(t.substr(pos, 1)), -1);
+            if (observer) observer->statement(pos, image.commandList.size());
             image.commandList.push_back(e);
             ++pos;
             continue;
@@ -601,13 +660,20 @@ void ScriptCompiler::compile(std::string_view source, ScriptImage& image) {
         if (lookupCommand(word) > 0) {
             size_t consumed = after;
             std::string group = groupAt(t, after, "(", &consumed);
-            int32_t cmd = st.compileCommand(word, group);
+            if (observer && !group.empty() && group.size() > consumed - after)
+                observer->unterminated(after, "argument group");
+            int32_t cmd = st.compileCommand(word, group, after);
+            if (observer) observer->statement(pos, image.commandList.size());
             image.commandList.push_back(cmd);
             pos = group.empty() ? after : consumed;
             continue;
         }
-        if (!isVariableKeyword(word) && word[0] == '#')
+        if (!isVariableKeyword(word) && word[0] == '#') {
+            if (observer) observer->statement(pos, image.commandList.size());
             image.commandList.push_back(st.sharedText(st.labels, ElementKind::Label, word));
+        } else if (observer) {
+            observer->skippedWord(pos, word);
+        }
         pos = after;
     }
 

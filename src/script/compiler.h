@@ -2,6 +2,7 @@
 // Compiles the text of a scenario script into a ScriptImage. Text that does not fit the grammar
 // is skipped silently; `vxsc lint` reports it.
 #include <cstddef>
+#include <cstdint>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -29,17 +30,44 @@ bool isVariableKeyword(std::string_view word);
 // The word at `position`: up to the next word delimiter.
 std::string_view wordAt(std::string_view text, size_t position);
 // Passes 1 and 2: white space and comments to single spaces, outside strings.
-std::string normalizeText(std::string_view text);
+// With `origins`, each output byte's source position is recorded.
+std::string normalizeText(std::string_view text, std::vector<uint32_t>* origins = nullptr);
 
 // Binding of one argument piece to a parameter name: the parameter position, or -1, and the
 // value text.
 int bindNamedPiece(std::string_view piece, const std::vector<std::string>& names,
                    std::string_view& value);
 
+// What became of one argument value.
+struct ValueReport {
+    size_t tokens = 0;        // tokens recognised (spaces included)
+    std::string_view unused;  // value text after the point where tokenizing stopped
+    int32_t element = -1;     // the single token's element, when there is exactly one
+};
+
+// Told what the compiler silently drops or changes (for `vxsc lint`). Positions are offsets in
+// the normalized text passed to begin(); `origins` maps them back to the source.
+class CompileObserver {
+  public:
+    virtual ~CompileObserver() = default;
+    virtual void begin(std::string_view /*normalized*/, const std::vector<uint32_t>& /*origins*/) {}
+    // A CommandList entry made at `position` (command, label or brace).
+    virtual void statement(size_t /*position*/, size_t /*commandIndex*/) {}
+    virtual void skippedWord(size_t /*position*/, std::string_view /*word*/) {}
+    // An argument piece; `parameter` is the position it binds to (-1: dropped).
+    virtual void piece(size_t /*position*/, std::string_view /*command*/,
+                       std::string_view /*piece*/, int /*parameter*/, bool /*named*/) {}
+    virtual void value(size_t /*position*/, std::string_view /*text*/,
+                       const ValueReport& /*report*/, const ScriptImage& /*image*/) {}
+    virtual void variableReference(size_t /*position*/, std::string_view /*keyword*/) {}
+    virtual void nestedCommand(size_t /*position*/, std::string_view /*name*/) {}
+    virtual void unterminated(size_t /*position*/, std::string_view /*what*/) {}
+};
+
 class ScriptCompiler {
   public:
     // Always succeeds; the image is emptied first.
-    void compile(std::string_view text, ScriptImage& image);
+    void compile(std::string_view text, ScriptImage& image, CompileObserver* observer = nullptr);
 
   private:
     struct State;

@@ -1,0 +1,22 @@
+#!/usr/bin/env bash
+# Checks the vxsc tool end to end: a compiled image dumps exactly like its source, and lint
+# fails on a bad script with file:line:column messages.
+set -eu
+vxsc=$1 data=$2 work=$3
+mkdir -p "$work"
+"$vxsc" compile "$data/sample.vxs" -o "$work/sample.img"
+head -c 6 "$work/sample.img" | grep -q '^VXS002$'
+"$vxsc" dump "$data/sample.vxs" > "$work/text.txt"
+"$vxsc" dump "$work/sample.img" > "$work/image.txt"
+diff "$work/text.txt" "$work/image.txt"
+grep -q 'Graphic(Layer=1:2, File="bg, night.png", x=-3, y=2.5, Hide=1)' "$work/text.txt"
+grep -q 'Wait(Time=tmp\[0\])' "$work/text.txt"
+"$vxsc" lint "$data/sample.vxs" > "$work/lint-sample.txt" && exit 1 || true
+grep -q "sample.vxs:5:11: error: .*never evaluated" "$work/lint-sample.txt"
+if "$vxsc" lint "$data/bad.vxs" > "$work/lint-bad.txt"; then
+  echo "lint passed a bad script"; exit 1
+fi
+grep -q "bad.vxs:1:9: error: argument 'Lay=1' matches no parameter of Graphic" "$work/lint-bad.txt"
+grep -q "bad.vxs:1:21: error: value 'night' compiles to nothing" "$work/lint-bad.txt"
+grep -q "bad.vxs:2:1: error: unknown command 'wiat'; did you mean 'Wait'?" "$work/lint-bad.txt"
+echo "vxsc ok"
