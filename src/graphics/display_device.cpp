@@ -75,7 +75,9 @@ DisplayDevice::DisplayDevice()
       }),
       gpuFactory_([](std::string& error) { return platform::createGlGpu(error); }) {}
 
-DisplayDevice::~DisplayDevice() { release(); }
+DisplayDevice::~DisplayDevice() {
+    release();
+}
 
 void DisplayDevice::release() {
     std::lock_guard<std::mutex> guard(mutex_);
@@ -151,12 +153,17 @@ void DisplayDevice::create(platform::Window* window, int32_t designWidth, int32_
     designWidth_ = designWidth > 0 ? designWidth : 1280;
     designHeight_ = designHeight > 0 ? designHeight : 720;
     handedness_ = handedness;
+    createDevice();
+}
+
+void DisplayDevice::createDevice() {
     int modeWidth = 0, modeHeight = 0;
     if (window_) window_->displayModeSize(modeWidth, modeHeight);
     monitor_ = platform::Rect{0, 0, modeWidth, modeHeight};
     readClientRect();
     DisplayOptions& o = *options_;
-    if (!gpu_ || !present(o.exclusiveFullScreen.value, o.fullScreen.value, o.flipSwap.value)) {
+    if (!gpu_ ||
+        !configurePresentation(o.exclusiveFullScreen.value, o.fullScreen.value, o.flipSwap.value)) {
         return;  // the frame check tries again
     }
     o.fullScreen.commit();
@@ -184,7 +191,7 @@ void DisplayDevice::readClientRect() {
     }
 }
 
-bool DisplayDevice::present(bool exclusive, bool fullScreen, bool flipSwap) {
+bool DisplayDevice::configurePresentation(bool exclusive, bool fullScreen, bool flipSwap) {
     backBufferSizeFor(fullScreen, exclusive, clientKnown_ ? clientWidth_ : designWidth_,
                       clientKnown_ ? clientHeight_ : designHeight_, designWidth_, designHeight_,
                       monitor_, backBufferWidth_, backBufferHeight_);
@@ -225,7 +232,8 @@ bool DisplayDevice::resetWith(bool retrying) {
         monitor_ = window_->monitorRect();
     }
     releaseRenderTargets();
-    const bool ok = present(o.exclusiveFullScreen.value, o.fullScreen.value, o.flipSwap.value);
+    const bool ok =
+        configurePresentation(o.exclusiveFullScreen.value, o.fullScreen.value, o.flipSwap.value);
     drawnSinceReset_ = false;
     dirty_ = true;
     if (!ok) {
@@ -259,6 +267,15 @@ void DisplayDevice::toggleFullScreenRequest() {
     toggleRequested_ = true;
 }
 
+void DisplayDevice::requestOptions(bool fullScreen, bool exclusiveFullScreen, bool flipSwap,
+                                   uint32_t when) {
+    std::lock_guard<std::mutex> guard(mutex_);
+    options_->fullScreen.request(fullScreen);
+    options_->exclusiveFullScreen.request(exclusiveFullScreen);
+    options_->flipSwap.request(flipSwap);
+    if (options_->anyChanged()) requestReset(when);
+}
+
 void DisplayDevice::requestCapture(CaptureCallback callback) {
     std::lock_guard<std::mutex> guard(captureMutex_);
     captures_.push_back(std::move(callback));
@@ -270,9 +287,7 @@ bool DisplayDevice::frameCheck(uint32_t now) {
         return false;
     }
     if (!created_) {
-        mutex_.unlock();
-        create(window_, designWidth_, designHeight_, handedness_);
-        mutex_.lock();
+        createDevice();
         return false;
     }
     readClientRect();

@@ -125,6 +125,9 @@ class DisplayDevice {
 
     // Asks for a reset at clock time `when` (the window procedure: 100 ms after WM_SIZE).
     void requestReset(uint32_t when);
+    // The configuration's new option values (under the device lock); a change schedules a
+    // reset at `when`, which commits them or reverts them when they cannot be applied.
+    void requestOptions(bool fullScreen, bool exclusiveFullScreen, bool flipSwap, uint32_t when);
     // Asks for the opposite full-screen setting, applied by a reset at the next frame.
     void toggleFullScreenRequest();
     bool takeModeChanged() { return modeChanged_.exchange(false); }
@@ -168,8 +171,10 @@ class DisplayDevice {
 
     bool buildGpu(bool showMessage);
     void readClientRect();
-    // Back-buffer size for the pending options; false when nothing can be presented (no size).
-    bool present(bool exclusive, bool fullScreen, bool flipSwap);
+    // Back buffer, swap interval and exclusive mode for the options; false when they cannot be
+    // put into effect.
+    bool configurePresentation(bool exclusive, bool fullScreen, bool flipSwap);
+    void createDevice();
     bool resetWith(bool retrying);
     void resetStates();
     void setupTree(GraphicObject& root);

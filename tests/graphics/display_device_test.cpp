@@ -377,8 +377,10 @@ TEST_F(DisplayDeviceTest, FullScreenToggleCommitsOptionsAndMarksTheModeChange) {
     EXPECT_EQ(gpu->vp[2], 1920);  // full screen: the viewport is the back buffer
 
     // Exclusive: the mode switches to the design size.
-    device.options().exclusiveFullScreen.request(true);
-    device.requestReset(40);
+    device.requestOptions(true, false, false, 40);  // what is already in effect
+    EXPECT_EQ(device.resetScheduledAt(), 0u);
+    device.requestOptions(true, true, false, 40);
+    EXPECT_EQ(device.resetScheduledAt(), 40u);
     device.renderFrame(&root, nullptr, 49);
     EXPECT_TRUE(device.exclusiveFullScreen());
     ASSERT_EQ(window.calls.size(), 1u);
