@@ -23,7 +23,8 @@ bool isDelimiter(char c) {
 }
 
 // Length of the character at `pos`, at least 1 and never past the end.
-size_t stepAt(std::string_view text, size_t pos) {
+inline size_t stepAt(std::string_view text, size_t pos) {
+    if (static_cast<unsigned char>(text[pos]) < 0x80) return 1;
     size_t n = static_cast<size_t>(characterLength(static_cast<unsigned char>(text[pos])));
     if (n == 0) n = 1;
     return std::min(n, text.size() - pos);
@@ -134,6 +135,14 @@ std::string normalizeText(std::string_view text, std::vector<uint32_t>* origins)
     };
     while (pos < text.size()) {
         char c = text[pos];
+        // Plain ASCII that is neither a quote, a slash nor white space is copied as it is.
+        if (!origins && static_cast<unsigned char>(c) > ' ' &&
+            static_cast<unsigned char>(c) < 0x80 && c != '"' && (c != '/' || inString)) {
+            out.push_back(c);
+            lastSpace = false;
+            ++pos;
+            continue;
+        }
         if (inString) {
             size_t n = stepAt(text, pos);
             emit(text.substr(pos, n));
@@ -361,9 +370,27 @@ int bindNamedPiece(std::string_view piece, const std::vector<std::string>& names
 
 // ---------------------------------------------------------------------------------------------
 
+// Lets the pools be searched with a string_view without building a string.
+struct TextHash {
+    using is_transparent = void;
+    size_t operator()(std::string_view s) const { return std::hash<std::string_view>{}(s); }
+};
+using TextMap = std::unordered_map<std::string, int32_t, TextHash, std::equal_to<>>;
+
+// Parameter names of every command, built once.
+const std::vector<std::string>& cachedParameterNames(int index) {
+    static const std::vector<std::vector<std::string>> all = [] {
+        std::vector<std::vector<std::string>> v;
+        for (int i = 0; i < kCommandCount; ++i)
+            v.push_back(parameterNames(i));
+        return v;
+    }();
+    return all[static_cast<size_t>(index)];
+}
+
 struct ScriptCompiler::State {
     ScriptImage& image;
-    std::unordered_map<std::string, int32_t> names, labels, strings;
+    TextMap names, labels, strings;
     std::unordered_map<int64_t, int32_t> integers;
     std::unordered_map<double, int32_t> reals;
     // Nesting of values inside values (lists, commands written as arguments). Deeper text is
@@ -406,9 +433,8 @@ struct ScriptCompiler::State {
         return static_cast<int32_t>(image.elementTable.size() - 1);
     }
 
-    int32_t sharedText(std::unordered_map<std::string, int32_t>& map, ElementKind kind,
-                       std::string_view text) {
-        auto it = map.find(std::string(text));
+    int32_t sharedText(TextMap& map, ElementKind kind, std::string_view text) {
+        auto it = map.find(text);
         if (it != map.end()) return it->second;
         int32_t offset = poolText(text);
         int32_t idx = kind == ElementKind::String ? addElement(kind, -1, offset)
@@ -457,7 +483,7 @@ struct ScriptCompiler::State {
         std::vector<std::string_view> pieces = splitPieces(inside, ',');
         if (observer) copies.push_back(Copy{paren.data(), paren.size(), origin + lead});
 
-        std::vector<std::string> params = parameterNames(lookupCommand(name));
+        const std::vector<std::string>& params = cachedParameterNames(lookupCommand(name));
         std::vector<std::string_view> values;
         std::vector<bool> present;
         bool anyNamed = false;
