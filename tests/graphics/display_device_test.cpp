@@ -492,6 +492,18 @@ TEST_F(DisplayDeviceTest, TransitionTreeDrawsThroughItsTargetUntilItsFadeEnds) {
     device.requestReset(20);
     device.renderFrame(&screen, nullptr, 33);
     EXPECT_EQ(gpu->renderTargetsAlive, 0);
+
+    // Drawn again, then released at the render thread's end: the target goes with the GPU
+    // and the source is left to be rebuilt on a later device.
+    transition.transmittance = 0.25f;
+    device.renderFrame(&screen, &transition, 49);
+    EXPECT_EQ(gpu->renderTargetsAlive, 1);
+    ASSERT_TRUE(transition.source->ready());
+    device.release();
+    EXPECT_FALSE(device.ready());
+    EXPECT_FALSE(transition.source->ready());
+    EXPECT_EQ(transition.source->backend, nullptr);
+    EXPECT_FALSE(device.renderFrame(&screen, &transition, 65).drawn);
 }
 
 }  // namespace
