@@ -206,5 +206,41 @@ TEST_F(GlGpuTest, WorldViewProjectionComposeInRowVectorOrder) {
     EXPECT_EQ(p.at(kW - 2, kH / 2), 0xFFFFFFFFu);
 }
 
+TEST_F(GlGpuTest, QueuedQuadsKeepTheirOwnMatricesTexturesAndOrder) {
+    const uint8_t white[] = {255, 255, 255, 255};
+    const uint8_t green[] = {0, 255, 0, 255};
+    const GpuTexture t = gpu_->createTexture(1, 1, white);
+    ASSERT_NE(t, 0u);
+    GpuVertex v[4];
+    rect(v, -1, 1, -0.5f, 0);  // top-left eighth before any transform
+    // Same texture and states, different world matrices: both land where their own says.
+    gpu_->drawQuad(t, v, ShadeMode::TextureAlphaModulate);
+    gpu_->setWorldMatrix(GpuMatrix{1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, 1.5f, -1.0f, 0, 1});
+    gpu_->drawQuad(t, v, ShadeMode::TextureAlphaModulate);
+    // A change of the texture's pixels after a queued draw does not reach that draw.
+    gpu_->setWorldMatrix(GpuMatrix{1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, 0.5f, 0, 0, 1});
+    gpu_->drawQuad(t, v, ShadeMode::TextureAlphaModulate);
+    ASSERT_TRUE(gpu_->updateTexture(t, 0, 0, 1, 1, green));
+    // A texture destroyed right after its draw was queued still shows in that draw.
+    const GpuTexture doomed = gpu_->createTexture(1, 1, green);
+    gpu_->setWorldMatrix(GpuMatrix{1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, 1.0f, 0, 0, 1});
+    gpu_->drawQuad(doomed, v, ShadeMode::TextureAlphaModulate);
+    gpu_->destroyTexture(doomed);
+    // Later quads cover earlier ones: a red fill over the last column queued after them.
+    gpu_->setWorldMatrix(GpuMatrix{1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1});
+    fill(0.5f, 1, 1, 0, 0xFFFF0000u);
+    const Pixels p = read();
+    EXPECT_EQ(p.at(kW / 8, kH / 4), 0xFFFFFFFFu);          // first quad
+    EXPECT_EQ(p.at(7 * kW / 8, 3 * kH / 4), 0xFFFFFFFFu);  // second, moved right and down
+    EXPECT_EQ(p.at(3 * kW / 8, kH / 4), 0xFFFFFFFFu);      // third, drawn before the update
+    EXPECT_EQ(p.at(5 * kW / 8, kH / 4), 0x00FF00FFu);      // the destroyed texture's draw
+    EXPECT_EQ(p.at(7 * kW / 8, kH / 4), 0xFF0000FFu);      // the fill, last
+    EXPECT_EQ(p.at(kW / 8, 3 * kH / 4), 0x000000FFu);      // nothing drawn there
+    // The next draw of the updated texture shows the new pixels.
+    gpu_->setWorldMatrix(GpuMatrix{1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, 0, -1.0f, 0, 1});
+    gpu_->drawQuad(t, v, ShadeMode::TextureAlphaModulate);
+    EXPECT_EQ(read().at(kW / 8, 3 * kH / 4), 0x00FF00FFu);
+}
+
 }  // namespace
 }  // namespace vaxo2::platform
