@@ -39,7 +39,9 @@ class CommandQueue {
     void clear();
 
   private:
-    mutable std::mutex mutex_;
+    // Recursive like the critical section it stands for: a command executing in a drain may
+    // push into (or release) its own queue from the render thread.
+    mutable std::recursive_mutex mutex_;
     std::deque<std::unique_ptr<classQueBase>> entries_;
     int32_t releaseCount_ = 0;
 };

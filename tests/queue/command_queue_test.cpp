@@ -245,3 +245,42 @@ TEST(QueuedCommands, DataLoadRaisesTheStopFlagBeforeLoading) {
 
 }  // namespace
 }  // namespace vaxo2::queue
+
+namespace vaxo2::queue {
+namespace {
+
+// Pushes a follower into the queue it runs from, as a slot load does with its transition.
+class PushesFollower : public classQueBase {
+  public:
+    PushesFollower(CommandQueue& queue, std::vector<std::string>& log) : queue_(queue), log_(log) {}
+    void execute(QueExecuteContext&) override {
+        log_.push_back("leader");
+        struct Follower : classQueBase {
+            std::vector<std::string>& log;
+            explicit Follower(std::vector<std::string>& l) : log(l) {}
+            void execute(QueExecuteContext&) override { log.push_back("follower"); }
+        };
+        queue_.push(new Follower(log_));
+    }
+
+  private:
+    CommandQueue& queue_;
+    std::vector<std::string>& log_;
+};
+
+TEST(CommandQueue, ACommandMayPushIntoItsOwnQueueWhileDraining) {
+    CommandQueue queue;
+    std::vector<std::string> log;
+    queue.push(new PushesFollower(queue, log));
+    queue.release();
+    QueExecuteContext context;
+    EXPECT_EQ(queue.executeReleased(context), 1u);
+    EXPECT_EQ(log, (std::vector<std::string>{"leader"}));
+    EXPECT_EQ(queue.size(), 1u);  // waits for the next release
+    queue.release();
+    queue.executeReleased(context);
+    EXPECT_EQ(log, (std::vector<std::string>{"leader", "follower"}));
+}
+
+}  // namespace
+}  // namespace vaxo2::queue
