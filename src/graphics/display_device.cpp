@@ -300,9 +300,9 @@ bool DisplayDevice::frameCheck(uint32_t now) {
         options_->fullScreen.request(!options_->fullScreen.value);
         requestReset(now);
     }
-    const uint32_t at = resetAt_;
-    if (at != 0 && platform::timeReached(now, at)) {
-        resetAt_ = 0;
+    uint32_t at = resetAt_;
+    // A request that arrives meanwhile from the window's thread is kept for the next check.
+    if (at != 0 && platform::timeReached(now, at) && resetAt_.compare_exchange_strong(at, 0)) {
         reset();
         return false;
     }
