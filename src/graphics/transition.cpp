@@ -30,8 +30,10 @@ void classQue_Transition::execute(queue::QueExecuteContext& context) {
     context.transitionRoot = snapshot.release();
 }
 
-std::mutex& treeMutex() {
-    static std::mutex mutex;
+std::recursive_mutex& treeMutex() {
+    // Recursive: a command executing inside a drain (a save-slot load) may itself update or
+    // inspect the trees.
+    static std::recursive_mutex mutex;
     return mutex;
 }
 

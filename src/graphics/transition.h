@@ -28,7 +28,7 @@ class classQue_Transition : public queue::classQueBase {
 
 // Held by the render thread while it drains and updates the trees, and by the scenario thread
 // while GraphicWait inspects them, so a wait never walks a map that is being changed.
-std::mutex& treeMutex();
+std::recursive_mutex& treeMutex();
 
 // Frame step, part 1: drains the main, system and spare queues in that order. A transition
 // executed in a drain replaces `transitionTree` (the previous one is deleted) and is published
