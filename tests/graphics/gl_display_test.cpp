@@ -43,7 +43,7 @@ std::vector<uint8_t> solidPng(int w, int h, uint8_t r, uint8_t g, uint8_t b) {
 
 class GlDisplayTest : public ::testing::Test {
   protected:
-    void open(int w, int h) {
+    void open(int w, int h, uint8_t handedness = 0) {
         setenv("SDL_VIDEODRIVER", "offscreen", 1);
         std::string error;
         window_ =
@@ -60,7 +60,7 @@ class GlDisplayTest : public ::testing::Test {
             return true;
         });
         ASSERT_TRUE(device_->check(std::move(context)));
-        device_->create(window_.get(), 1280, 720, 0);
+        device_->create(window_.get(), 1280, 720, handedness);
         ASSERT_TRUE(device_->ready());
     }
     void TearDown() override {
@@ -125,6 +125,21 @@ TEST_F(GlDisplayTest, PictureCentredInDesignPixelsAndStencilLimitsLaterPictures)
     EXPECT_EQ(f.at(640, 370), 0x000000u);
     EXPECT_EQ(f.at(595, 360), 0xFF0000u);
     EXPECT_EQ(f.at(560, 360), 0xFFFFFFu);
+}
+
+TEST_F(GlDisplayTest, LeftHandedCameraGivesTheSamePicture) {
+    open(1280, 720, 1);
+    files_["corner.png"] = splitPng(100, 100, 0xFFFF00, 0x0000FF);
+    GraphicObject root;
+    picture(root, 0, "corner.png", 1);
+    const Frame f = capture(&root);
+    ASSERT_EQ(f.w, 1280);
+    // Centred at (640, 360): yellow above the middle, blue below, nothing outside.
+    EXPECT_EQ(f.at(640, 320), 0xFFFF00u);
+    EXPECT_EQ(f.at(640, 400), 0x0000FFu);
+    EXPECT_EQ(f.at(589, 320), 0x000000u);
+    EXPECT_EQ(f.at(592, 320), 0xFFFF00u);
+    EXPECT_EQ(f.at(640, 308), 0x000000u);
 }
 
 TEST_F(GlDisplayTest, FourThreeWindowShowsTheFullWidthWithBandsAboveAndBelow) {
