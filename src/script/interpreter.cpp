@@ -7,8 +7,8 @@
 namespace vaxo2::script {
 namespace {
 
-// Lists nested deeper than this in a (damaged) image bind None: a list whose items name the
-// list itself would otherwise recurse without end.
+// Lists nested deeper than this in a (damaged) image bind as empty lists: a list whose items
+// name the list itself would otherwise recurse without end.
 constexpr int kMaxListDepth = 32;
 
 }  // namespace
@@ -20,8 +20,15 @@ void ScriptInterpreter::setHost(ScriptHost* host) {
     host_ = host ? host : &defaultHost_;
 }
 
-void ScriptInterpreter::bindElement(const ScriptContext& context, int32_t elementIndex,
-                                    ScriptValue& out, int depth) {
+namespace {
+
+// Values one statement's arguments may expand to: lists that share their item lists (possible
+// only in a damaged image) would otherwise multiply at every level.
+constexpr int64_t kMaxBoundValues = 1 << 16;
+
+void bindValue(const ScriptContext& context, int32_t elementIndex, ScriptValue& out, int depth,
+               int64_t& budget) {
+    if (--budget < 0) return;
     const ScriptImage& img = context.image;
     const ScriptElement* e = img.element(elementIndex);
     if (!e) return;
@@ -59,10 +66,11 @@ void ScriptInterpreter::bindElement(const ScriptContext& context, int32_t elemen
             out.type = ScriptValueType::List;
             if (depth >= kMaxListDepth) break;
             auto list = img.argumentList(e->link);
-            if (!list) break;
+            if (!list || list->count > budget) break;
             out.items.resize(static_cast<size_t>(list->count));
             for (int32_t i = 0; i < list->count; ++i)
-                bindElement(context, list->items[i], out.items[static_cast<size_t>(i)], depth + 1);
+                bindValue(context, list->items[i], out.items[static_cast<size_t>(i)], depth + 1,
+                          budget);
             break;
         }
         default:
@@ -70,15 +78,24 @@ void ScriptInterpreter::bindElement(const ScriptContext& context, int32_t elemen
     }
 }
 
+}  // namespace
+
+void ScriptInterpreter::bindElement(const ScriptContext& context, int32_t elementIndex,
+                                    ScriptValue& out, int depth) {
+    int64_t budget = kMaxBoundValues;
+    bindValue(context, elementIndex, out, depth, budget);
+}
+
 int32_t ScriptInterpreter::bindArguments(const ScriptContext& context, int32_t position,
                                          std::vector<ScriptValue>& out) {
     auto list = context.image.argumentList(position);
     if (!list) return 0;
     if (out.size() < static_cast<size_t>(list->count)) out.resize(static_cast<size_t>(list->count));
+    int64_t budget = kMaxBoundValues;
     for (int32_t i = 0; i < list->count; ++i) {
         ScriptValue& v = out[static_cast<size_t>(i)];
         v.reset();
-        bindElement(context, list->items[i], v);
+        bindValue(context, list->items[i], v, 0, budget);
     }
     return list->count;
 }

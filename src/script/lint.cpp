@@ -46,7 +46,7 @@ std::string closest(std::string_view word, const std::vector<std::string>& candi
     std::string best;
     size_t bestDistance = 3;
     for (const std::string& c : candidates) {
-        if (c == word) continue;
+        if (c == word || c.size() + 2 < word.size() || word.size() + 2 < c.size()) continue;
         size_t d = editDistance(lw, lower(c));
         if (d < bestDistance && d * 3 <= c.size()) {
             bestDistance = d;
@@ -74,7 +74,15 @@ bool isPictureCommand(std::string_view n) {
 class LintObserver : public CompileObserver {
   public:
     LintObserver(std::string_view source, std::vector<LintDiagnostic>& out)
-        : source_(source), out_(out) {}
+        : source_(source), out_(out) {
+        // CR LF, CR and LF each end a line.
+        lineStarts_.push_back(0);
+        for (size_t i = 0; i < source.size(); ++i) {
+            if (source[i] == '\n' ||
+                (source[i] == '\r' && (i + 1 >= source.size() || source[i + 1] != '\n')))
+                lineStarts_.push_back(i + 1);
+        }
+    }
 
     void begin(std::string_view normalized, const std::vector<uint32_t>& origins) override {
         // Kept: finish() reports after the compiler's own buffers are gone.
@@ -268,16 +276,10 @@ class LintObserver : public CompileObserver {
         LintDiagnostic d;
         d.severity = severity;
         d.message = std::move(message);
-        // Line and column of `src`; CR LF, CR and LF end a line.
-        int line = 1;
-        size_t lineStart = 0;
-        for (size_t i = 0; i < src && i < source_.size(); ++i) {
-            if (source_[i] == '\n' ||
-                (source_[i] == '\r' && (i + 1 >= source_.size() || source_[i + 1] != '\n'))) {
-                ++line;
-                lineStart = i + 1;
-            }
-        }
+        // Line and column of `src`.
+        auto it = std::upper_bound(lineStarts_.begin(), lineStarts_.end(), src);
+        const int line = static_cast<int>(it - lineStarts_.begin());
+        const size_t lineStart = lineStarts_[static_cast<size_t>(line - 1)];
         int column = 1;
         for (size_t i = lineStart; i < src && i < source_.size(); ++i) {
             if ((static_cast<unsigned char>(source_[i]) & 0xC0) != 0x80) ++column;
@@ -291,6 +293,7 @@ class LintObserver : public CompileObserver {
     std::string_view source_;
     std::vector<LintDiagnostic>& out_;
     std::vector<uint32_t> origins_;
+    std::vector<size_t> lineStarts_;
     std::vector<size_t> statementAt_;
 
   public:

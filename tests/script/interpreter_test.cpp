@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <functional>
 #include <map>
 #include <thread>
 
@@ -317,6 +318,19 @@ TEST_F(InterpreterTest, DamagedImageBindsNothingAndCyclicListsStop) {
          p = &p->items[0])
         ++depth;
     EXPECT_LE(depth, 40);
+    // A list naming itself four times would expand to 4^32 values.
+    ScriptContext wide;
+    wide.image.elementTable = {{9, -1, 0}};
+    wide.image.argumentLists = {4, 0, 0, 0, 0};
+    ScriptValue w;
+    ScriptInterpreter::bindElement(wide, 0, w);
+    std::function<size_t(const ScriptValue&)> count = [&](const ScriptValue& x) {
+        size_t n = 1;
+        for (const ScriptValue& i : x.items)
+            n += count(i);
+        return n;
+    };
+    EXPECT_LE(count(w), size_t{1} << 17);
     std::vector<ScriptValue> args;
     EXPECT_EQ(ScriptInterpreter::bindArguments(ctx, 99, args), 0);
     ctx.image.commandList = {1, 7, -3};
