@@ -256,6 +256,30 @@ void drawTree(GraphicObject& root, RenderBackend& backend, float windowAspect) {
     drawObject(root, backend, true);
 }
 
+bool treeHasPictures(const GraphicObject& root) {
+    if (root.hide == 1) {
+        return false;
+    }
+    if (root.source) {
+        const SourceKind kind = root.source->kind();
+        if (kind == SourceKind::Image || kind == SourceKind::Movie ||
+            kind == SourceKind::TextSurface || kind == SourceKind::RenderTarget) {
+            return true;
+        }
+    }
+    for (const auto& [key, child] : root.layerChildren) {
+        if (treeHasPictures(*child)) {
+            return true;
+        }
+    }
+    for (const auto& [key, glyph] : root.glyphChildren) {
+        if (treeHasPictures(*glyph)) {
+            return true;
+        }
+    }
+    return false;
+}
+
 void releaseAllTextures() {
     sourceCache().forEach([](GraphicSource& source) { source.releaseTextures(); });
 }

@@ -37,6 +37,10 @@ Float3 renderTargetScale(int32_t tileWidth, int32_t tileHeight, float windowAspe
 // source draws its subtree into the target, then itself as one quad with its shader.
 void drawTree(GraphicObject& root, RenderBackend& backend, float windowAspect);
 
+// Whether drawing the tree would put anything on screen: some object not hidden (nor under a
+// hidden parent) shows a picture, a movie or text, or the root is a render target.
+bool treeHasPictures(const GraphicObject& root);
+
 // Device reset or teardown: drops every cached source's textures (render targets and images
 // alike); they are rebuilt at their next draw.
 void releaseAllTextures();

@@ -122,6 +122,16 @@ TEST_F(LayerTree, HideOfAParentHidesItsSubtree) {
     EXPECT_EQ(backend.drawnTags(), (std::vector<std::string>{"a.png", "b.png", "c.png"}));
 }
 
+TEST_F(LayerTree, TreeHasPicturesOnlyWhenSomethingVisibleShows) {
+    EXPECT_FALSE(treeHasPictures(root));
+    GraphicObject* parent = GraphicObject::create(&root, {1});
+    EXPECT_FALSE(treeHasPictures(root));  // an empty layer shows nothing
+    picture({1, 2}, "a.png");
+    EXPECT_TRUE(treeHasPictures(root));
+    parent->setHide(1);
+    EXPECT_FALSE(treeHasPictures(root));
+}
+
 TEST_F(LayerTree, StencilActionSelectsTheMode) {
     for (int64_t action : {0, 1, 2, 3, 7, -1}) {
         picture({action + 100}, "a.png")->StencilAction = action;
