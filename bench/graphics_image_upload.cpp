@@ -123,7 +123,11 @@ void BM_SubmitSmallQuads(benchmark::State& state) {
     }
     const int count = static_cast<int>(state.range(0));
     std::vector<uint8_t> glyph(32 * 32 * 4, 0xFF);
-    const GpuTexture t = g.gpu->createTexture(32, 32, glyph.data());
+    // One texture for all quads, or one per quad as separately drawn glyphs have.
+    const int textures = state.range(1) != 0 ? count : 1;
+    std::vector<GpuTexture> t(static_cast<size_t>(textures));
+    for (GpuTexture& texture : t)
+        texture = g.gpu->createTexture(32, 32, glyph.data());
     const GpuMatrix identity = {1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1};
     g.gpu->setViewMatrix(identity);
     g.gpu->setProjectionMatrix(identity);
@@ -144,7 +148,8 @@ void BM_SubmitSmallQuads(benchmark::State& state) {
                               {x, y - 0.06f, 0, 0xFFFFFFFFu, 0, 1},
                               {x + 0.03f, y - 0.06f, 0, 0xFFFFFFFFu, 1, 1}};
             g.gpu->setWorldMatrix(identity);
-            g.gpu->drawQuad(t, v, ShadeMode::TextureAlphaModulate);
+            g.gpu->drawQuad(t[static_cast<size_t>(i % textures)], v,
+                            ShadeMode::TextureAlphaModulate);
         }
         const double t1 = tcpu();
         submitThread += t1 - t0;
@@ -153,11 +158,17 @@ void BM_SubmitSmallQuads(benchmark::State& state) {
         flushThread += tcpu() - t1;
         state.ResumeTiming();
     }
-    g.gpu->destroyTexture(t);
+    for (GpuTexture texture : t)
+        g.gpu->destroyTexture(texture);
     state.counters["submit_us"] = submitThread * 1e6 / state.iterations();
     state.counters["flush_us"] = flushThread * 1e6 / state.iterations();
 }
-BENCHMARK(BM_SubmitSmallQuads)->Arg(1500)->Arg(2000)->Unit(benchmark::kMicrosecond);
+// Arguments: quads, and whether each quad has a texture of its own.
+BENCHMARK(BM_SubmitSmallQuads)
+    ->Args({1500, 0})
+    ->Args({2000, 0})
+    ->Args({1500, 1})
+    ->Unit(benchmark::kMicrosecond);
 
 }  // namespace
 

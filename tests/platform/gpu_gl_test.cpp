@@ -242,5 +242,41 @@ TEST_F(GlGpuTest, QueuedQuadsKeepTheirOwnMatricesTexturesAndOrder) {
     EXPECT_EQ(read().at(kW / 8, 3 * kH / 4), 0x00FF00FFu);
 }
 
+TEST_F(GlGpuTest, ManyTexturesInARowEachShowTheirOwnPixels) {
+    // More distinct textures than one batch binds, in columns, with the shading modes mixed.
+    constexpr int kColumns = 20;
+    std::vector<GpuTexture> textures;
+    for (int i = 0; i < kColumns; ++i) {
+        const uint8_t bgra[] = {static_cast<uint8_t>(i * 12), static_cast<uint8_t>(255 - i * 12),
+                                static_cast<uint8_t>(i * 7), 255};
+        textures.push_back(gpu_->createTexture(1, 1, bgra));
+        ASSERT_NE(textures.back(), 0u);
+    }
+    gpu_->setBlendMode(BlendMode::Alpha);
+    for (int i = 0; i < kColumns; ++i) {
+        GpuVertex v[4];
+        const float left = -1.0f + 2.0f * i / kColumns;
+        rect(v, left, 1, left + 2.0f / kColumns, -1, i % 3 == 2 ? 0x80FFFFFFu : 0xFFFFFFFFu);
+        gpu_->drawQuad(textures[static_cast<size_t>(i)], v,
+                       i % 3 == 1 ? ShadeMode::AlphaIgnore : ShadeMode::TextureAlphaModulate);
+    }
+    const Pixels p = read();
+    for (int i = 0; i < kColumns; ++i) {
+        const int x = static_cast<int>((i + 0.5f) * kW / kColumns);
+        const uint32_t got = p.at(x, kH / 2);
+        int r = i * 7, g = 255 - i * 12, b = i * 12;
+        if (i % 3 == 2) {  // half alpha over black
+            r = r * 128 / 255;
+            g = g * 128 / 255;
+            b = b * 128 / 255;
+        }
+        EXPECT_NEAR(static_cast<int>(got >> 24), r, 2) << "column " << i;
+        EXPECT_NEAR(static_cast<int>((got >> 16) & 0xFF), g, 2) << "column " << i;
+        EXPECT_NEAR(static_cast<int>((got >> 8) & 0xFF), b, 2) << "column " << i;
+    }
+    for (GpuTexture t : textures)
+        gpu_->destroyTexture(t);
+}
+
 }  // namespace
 }  // namespace vaxo2::platform

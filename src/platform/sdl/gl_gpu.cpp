@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstring>
+#include <string>
 #include <unordered_map>
 
 #include "platform/gpu.h"
@@ -19,34 +20,64 @@ const char* const kVertexShader = R"(#version 330 core
 layout(location = 0) in vec4 aPosition;
 layout(location = 1) in vec4 aColour;
 layout(location = 2) in vec2 aTexCoord;
+layout(location = 3) in uint aSlotAndMode;
 out vec4 vColour;
 out vec2 vTexCoord;
+flat out uint vSlotAndMode;
 void main() {
     gl_Position = aPosition;
     vColour = aColour;
     vTexCoord = aTexCoord;
+    vSlotAndMode = aSlotAndMode;
 }
 )";
 
+// A batch binds up to 16 textures; each vertex names its unit (low byte) and how its colour is
+// formed (next byte: 0 texture alpha x vertex alpha, 1 vertex alpha only, 2 vertex colour).
+// The unit is picked with constant indices, and sampled at level 0 so that no derivatives are
+// needed inside the branch.
 const char* const kFragmentShader = R"(#version 330 core
 in vec4 vColour;
 in vec2 vTexCoord;
-uniform sampler2D uTexture;
-uniform int uMode;
+flat in uint vSlotAndMode;
+uniform sampler2D uTextures[16];
 out vec4 fragColour;
+vec4 sampleUnit(uint unit) {
+    switch (unit) {
+        case 0u: return textureLod(uTextures[0], vTexCoord, 0.0);
+        case 1u: return textureLod(uTextures[1], vTexCoord, 0.0);
+        case 2u: return textureLod(uTextures[2], vTexCoord, 0.0);
+        case 3u: return textureLod(uTextures[3], vTexCoord, 0.0);
+        case 4u: return textureLod(uTextures[4], vTexCoord, 0.0);
+        case 5u: return textureLod(uTextures[5], vTexCoord, 0.0);
+        case 6u: return textureLod(uTextures[6], vTexCoord, 0.0);
+        case 7u: return textureLod(uTextures[7], vTexCoord, 0.0);
+        case 8u: return textureLod(uTextures[8], vTexCoord, 0.0);
+        case 9u: return textureLod(uTextures[9], vTexCoord, 0.0);
+        case 10u: return textureLod(uTextures[10], vTexCoord, 0.0);
+        case 11u: return textureLod(uTextures[11], vTexCoord, 0.0);
+        case 12u: return textureLod(uTextures[12], vTexCoord, 0.0);
+        case 13u: return textureLod(uTextures[13], vTexCoord, 0.0);
+        case 14u: return textureLod(uTextures[14], vTexCoord, 0.0);
+        default: return textureLod(uTextures[15], vTexCoord, 0.0);
+    }
+}
 void main() {
-    if (uMode == 2) {
+    uint mode = (vSlotAndMode >> 8) & 255u;
+    if (mode == 2u) {
         fragColour = vColour;
         return;
     }
-    vec4 t = texture(uTexture, vTexCoord);
-    if (uMode == 1) {
+    vec4 t = sampleUnit(vSlotAndMode & 255u);
+    if (mode == 1u) {
         fragColour = vec4(t.rgb, vColour.a);
     } else {
         fragColour = vec4(t.rgb, t.a * vColour.a);
     }
 }
 )";
+
+constexpr int kBatchUnits = 16;
 
 GLenum glFunc(StencilFunc f) {
     switch (f) {
@@ -196,10 +227,11 @@ class GlGpu final : public Gpu {
             error = std::string("shader program does not link: ") + log;
             return false;
         }
-        uMode_ = glGetUniformLocation(program_, "uMode");
         glUseProgram(program_);
-        glUniform1i(glGetUniformLocation(program_, "uTexture"), 0);
-        glUniform1i(uMode_, 0);
+        for (int unit = 0; unit < kBatchUnits; ++unit) {
+            const std::string name = "uTextures[" + std::to_string(unit) + "]";
+            glUniform1i(glGetUniformLocation(program_, name.c_str()), unit);
+        }
 
         glGenVertexArrays(1, &vertexArray_);
         glBindVertexArray(vertexArray_);
@@ -216,6 +248,9 @@ class GlGpu final : public Gpu {
         glEnableVertexAttribArray(2);
         glVertexAttribPointer(2, 2, GL_FLOAT, GL_FALSE, sizeof(PackedVertex),
                               reinterpret_cast<void*>(offsetof(PackedVertex, u)));
+        glEnableVertexAttribArray(3);
+        glVertexAttribIPointer(3, 1, GL_UNSIGNED_INT, sizeof(PackedVertex),
+                               reinterpret_cast<void*>(offsetof(PackedVertex, slotAndMode)));
 
         glDisable(GL_CULL_FACE);
         glDisable(GL_SCISSOR_TEST);
@@ -303,7 +338,7 @@ class GlGpu final : public Gpu {
     void destroyTexture(GpuTexture texture) override {
         auto it = textures_.find(texture);
         if (it == textures_.end()) return;
-        if (!pending_.empty() && pendingTexture_ == it->second.texture) flush();
+        if (batchUses(it->second.texture)) flush();
         // A target being drawn into stays bound until its end; never leave a dangling one.
         for (TargetFrame& frame : stack_) {
             if (it->second.framebuffer != 0 && frame.framebuffer == it->second.framebuffer) {
@@ -426,15 +461,19 @@ class GlGpu final : public Gpu {
             mode = ShadeMode::VertexColour;
         }
         if (!pending_.empty() &&
-            (pendingTexture_ != glTexture || pendingMode_ != mode ||
-             !(pendingState_ == requested_) || pending_.size() + 6 > kMaxBatchVertices)) {
+            (!(pendingState_ == requested_) || pending_.size() + 6 > kMaxBatchVertices ||
+             (glTexture != 0 && !batchUses(glTexture) && batchUnits_ == kBatchUnits))) {
             flush();
         }
-        if (pending_.empty()) {
-            pendingTexture_ = glTexture;
-            pendingMode_ = mode;
-            pendingState_ = requested_;
+        if (pending_.empty()) pendingState_ = requested_;
+        uint32_t unit = 0;
+        if (glTexture != 0) {
+            while (static_cast<int>(unit) < batchUnits_ && batchTextures_[unit] != glTexture) {
+                ++unit;
+            }
+            if (static_cast<int>(unit) == batchUnits_) batchTextures_[batchUnits_++] = glTexture;
         }
+        const uint32_t slotAndMode = unit | (static_cast<uint32_t>(mode) << 8);
         // Transformed here so that quads with different world matrices share one draw.
         const GpuMatrix m = multiply(world_, viewProjection_);
         const float flip = current().flipped ? -1.0f : 1.0f;
@@ -448,6 +487,7 @@ class GlGpu final : public Gpu {
             corner[i].diffuse = v.diffuse;
             corner[i].u = v.u;
             corner[i].v = v.v;
+            corner[i].slotAndMode = slotAndMode;
         }
         // The strip 0-1-2-3 as two triangles.
         static constexpr int kOrder[6] = {0, 1, 2, 2, 1, 3};
@@ -459,9 +499,11 @@ class GlGpu final : public Gpu {
         if (pending_.empty()) return;
         applyState(pendingState_, false);
         glUseProgram(program_);
-        glUniform1i(uMode_, static_cast<GLint>(pendingMode_));
+        for (int unit = 0; unit < batchUnits_; ++unit) {
+            glActiveTexture(GL_TEXTURE0 + static_cast<GLenum>(unit));
+            glBindTexture(GL_TEXTURE_2D, batchTextures_[unit]);
+        }
         glActiveTexture(GL_TEXTURE0);
-        glBindTexture(GL_TEXTURE_2D, pendingTexture_);
         glBindVertexArray(vertexArray_);
         glBindBuffer(GL_ARRAY_BUFFER, vertexBuffer_);
         // New storage each time: no wait for the previous draw to let go of the buffer.
@@ -469,8 +511,8 @@ class GlGpu final : public Gpu {
                      static_cast<GLsizeiptr>(pending_.size() * sizeof(PackedVertex)),
                      pending_.data(), GL_STREAM_DRAW);
         glDrawArrays(GL_TRIANGLES, 0, static_cast<GLsizei>(pending_.size()));
-        glBindTexture(GL_TEXTURE_2D, 0);
         pending_.clear();
+        batchUnits_ = 0;
     }
 
     bool readPixels(std::vector<uint8_t>& rgba, int32_t& width, int32_t& height) override {
@@ -510,7 +552,15 @@ class GlGpu final : public Gpu {
         float x, y, z, w;
         uint32_t diffuse;
         float u, v;
+        uint32_t slotAndMode;
     };
+
+    bool batchUses(GLuint texture) const {
+        for (int unit = 0; unit < batchUnits_; ++unit) {
+            if (batchTextures_[unit] == texture) return true;
+        }
+        return false;
+    }
 
     struct DrawState {
         BlendMode blend = BlendMode::Off;
@@ -606,7 +656,6 @@ class GlGpu final : public Gpu {
 
     GpuCaps caps_;
     GLuint program_ = 0;
-    GLint uMode_ = -1;
     GLuint vertexArray_ = 0;
     GLuint vertexBuffer_ = 0;
     std::unordered_map<GpuTexture, TextureEntry> textures_;
@@ -619,8 +668,8 @@ class GlGpu final : public Gpu {
     DrawState requested_;
     DrawState applied_;
     std::vector<PackedVertex> pending_;
-    GLuint pendingTexture_ = 0;
-    ShadeMode pendingMode_ = ShadeMode::TextureAlphaModulate;
+    GLuint batchTextures_[kBatchUnits] = {};
+    int batchUnits_ = 0;
     DrawState pendingState_;
 };
 
