@@ -151,6 +151,8 @@ class SdlWindow final : public Window {
     ~SdlWindow() override {
         if (window_) SDL_DestroyWindow(window_);
         SDL_QuitSubSystem(SDL_INIT_VIDEO);
+        // The last subsystem gone: let SDL free its global state too.
+        if (SDL_WasInit(SDL_INIT_EVERYTHING) == 0) SDL_Quit();
     }
 
     bool peekMessage(WindowMessage& msg) override {
