@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cctype>
-#include <map>
 
 #include "script/command_table.h"
 #include "script/compiler.h"
@@ -206,8 +205,8 @@ class LintObserver : public CompileObserver {
                "unterminated " + std::string(what) + ": closed where the text or line ends");
     }
 
-    void finish(const ScriptImage& image, const LintOptions& options) {
-        std::map<int32_t, size_t> firstLabel;
+    void finish(const ScriptContext& context, const LintOptions& options) {
+        const ScriptImage& image = context.image;
         for (size_t i = 0; i < image.commandList.size(); ++i) {
             const ScriptElement* e = image.element(image.commandList[i]);
             if (!e || i >= statementAt_.size()) continue;
@@ -221,23 +220,22 @@ class LintObserver : public CompileObserver {
                        "duplicate label '" + std::string(image.text(e->name).value_or("")) +
                            "'; only its first occurrence counts");
             } else if (kind == ElementKind::Command && options.resourceExists) {
-                checkFile(image, *e, at, options);
+                checkFile(context, *e, at, options);
             }
         }
     }
 
   private:
-    void checkFile(const ScriptImage& image, const ScriptElement& e, size_t at,
+    void checkFile(const ScriptContext& context, const ScriptElement& e, size_t at,
                    const LintOptions& options) {
+        const ScriptImage& image = context.image;
         std::string_view name = image.text(e.name).value_or("");
         const bool script = isScriptCommand(name);
         if (!script && !isPictureCommand(name)) return;
         const int index = lookupCommand(name);
         const int filePos = parameterIndex(index, "File");
-        ScriptContext ctx;
-        ctx.image = image;  // small scripts; lint is not on a hot path
         std::vector<ScriptValue> args;
-        int32_t n = ScriptInterpreter::bindArguments(ctx, e.link, args);
+        int32_t n = ScriptInterpreter::bindArguments(context, e.link, args);
         if (filePos < 0 || filePos >= n) return;
         const ScriptValue& v = args[static_cast<size_t>(filePos)];
         if (v.type != ScriptValueType::String || v.text.empty()) return;
@@ -310,9 +308,10 @@ std::string closestCommandName(std::string_view word) {
 std::vector<LintDiagnostic> lintScript(std::string_view text, const LintOptions& options) {
     std::vector<LintDiagnostic> found;
     LintObserver observer(text, found);
-    ScriptImage image;
-    ScriptCompiler().compile(text, image, &observer);
-    observer.finish(image, options);
+    ScriptContext context;
+    ScriptCompiler().compile(text, context.image, &observer);
+    context.sizeTemporaries();
+    observer.finish(context, options);
     // Text order (stable for diagnostics at the same place).
     std::vector<size_t> idx(found.size());
     for (size_t i = 0; i < idx.size(); ++i)
