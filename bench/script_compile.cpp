@@ -68,6 +68,23 @@ void BM_CompileLongArguments(benchmark::State& state) {
 }
 BENCHMARK(BM_CompileLongArguments)->Arg(10000)->Arg(50000)->Unit(benchmark::kMillisecond);
 
+// One value that is a long expression of quoted pieces: tokenizing stays linear in its length.
+void BM_CompileLongExpression(benchmark::State& state) {
+    const int n = static_cast<int>(state.range(0));
+    std::string text = "GraphicTextOut(Layer=100, Text=\"a\"";
+    for (int i = 0; i < n; ++i)
+        text += " + \"piece " + std::to_string(i) + "\"";
+    text += ")";
+    ScriptImage image;
+    for (auto _ : state) {
+        ScriptCompiler().compile(text, image);
+        benchmark::DoNotOptimize(image.elementTable.data());
+    }
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) *
+                            static_cast<int64_t>(text.size()));
+}
+BENCHMARK(BM_CompileLongExpression)->Arg(10000)->Arg(50000)->Unit(benchmark::kMillisecond);
+
 }  // namespace
 
 BENCHMARK_MAIN();

@@ -548,6 +548,14 @@ struct ScriptCompiler::State {
     size_t tokenize(std::string_view v, std::vector<int32_t>& out) {
         bool operand = true;
         size_t pos = 0;
+        // The whole-rest forms need a colon, a point or a number start in the rest; knowing
+        // where the last colon and point are keeps long expressions linear.
+        const size_t lastColon = v.rfind(':');
+        const size_t lastDot = v.rfind('.');
+        auto numberStart = [](char c) {
+            return (c >= '0' && c <= '9') || c == '+' || c == '-' || c == '.' || c == 'x' ||
+                   c == 'X';
+        };
         while (pos < v.size()) {
             if (v[pos] == ' ') {
                 out.push_back(-1);
@@ -571,7 +579,8 @@ struct ScriptCompiler::State {
             std::string_view rest = v.substr(pos);
             // Whole-rest forms first.
             std::vector<std::string_view> items;
-            if (hasTopLevel(rest, ':')) items = splitPieces(rest, ':');
+            if (lastColon != std::string_view::npos && lastColon >= pos && hasTopLevel(rest, ':'))
+                items = splitPieces(rest, ':');
             if (items.size() >= 2) {
                 std::vector<int32_t> elems;
                 elems.reserve(items.size());
@@ -581,12 +590,13 @@ struct ScriptCompiler::State {
                 out.push_back(addElement(ElementKind::List, poolText(""), list));
                 return v.size();
             }
-            if (isIntegerLiteral(rest)) {
+            if (numberStart(rest[0]) && isIntegerLiteral(rest)) {
                 std::string s(rest);
                 out.push_back(integerElement(std::strtoll(s.c_str(), nullptr, 0)));
                 return v.size();
             }
-            if (isRealLiteral(rest)) {
+            if (lastDot != std::string_view::npos && lastDot >= pos && numberStart(rest[0]) &&
+                isRealLiteral(rest)) {
                 std::string s(rest);
                 out.push_back(realElement(std::strtod(s.c_str(), nullptr)));
                 return v.size();
