@@ -4,9 +4,16 @@
 #include <time.h>
 
 #include <chrono>
+#include <thread>
 
 #include "app/runtime.h"
 #include "platform/clock.h"
+#include "platform/screenshot.h"
+
+#include <cstdlib>
+#include <fstream>
+#include <string>
+#include <vector>
 
 namespace {
 
@@ -74,6 +81,68 @@ void BM_IdleFrameCpu(benchmark::State& state) {
     }
 }
 BENCHMARK(BM_IdleFrameCpu)
+    ->ArgName("redraw_idle")
+    ->Arg(0)
+    ->Arg(1)
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(1);
+
+// A still page like a visual novel's: a full-screen background, two character pictures and a
+// translucent message window, drawn once and then left alone for three seconds.
+std::string makeStillGame() {
+    const std::string dir = "/tmp/vaxo2_bench_still_game";
+    std::system(("mkdir -p " + dir).c_str());
+    auto picture = [&](const std::string& name, int w, int h, uint8_t r, uint8_t g, uint8_t b,
+                       uint8_t a) {
+        std::vector<uint8_t> px(static_cast<size_t>(w) * h * 4);
+        for (size_t i = 0; i < px.size(); i += 4) {
+            px[i] = static_cast<uint8_t>(r ^ (i / 4 % 37));
+            px[i + 1] = g;
+            px[i + 2] = b;
+            px[i + 3] = a;
+        }
+        std::string error;
+        vaxo2::platform::writePng(dir + "/" + name, px.data(), w, h, error);
+    };
+    picture("bg.png", 1280, 720, 90, 140, 200, 255);
+    picture("a.png", 300, 500, 200, 80, 80, 255);
+    picture("b.png", 300, 500, 80, 80, 200, 255);
+    picture("window.png", 1200, 220, 20, 20, 40, 192);
+    std::ofstream(dir + "/Start.vxs") << "Graphic(Layer=0, File=\"bg.png\", StencilAction=1)\n"
+                                         "Graphic(Layer=10, File=\"a.png\", x=-300)\n"
+                                         "Graphic(Layer=11, File=\"b.png\", x=300)\n"
+                                         "Graphic(Layer=100, File=\"window.png\", y=-240)\n"
+                                         "Apply()\nWait(Time=600000)\n";
+    return dir;
+}
+
+void BM_StillSceneCpu(benchmark::State& state) {
+    const std::string game = makeStillGame();
+    for (auto _ : state) {
+        app::RunOptions o;
+        o.headless = true;
+        o.gameFolder = game;
+        o.exitAfter = 4000;
+        o.redrawIdleFrames = state.range(0) != 0;
+        app::Runtime runtime(o, {});
+        // Measure the last three seconds, after start-up and the scene's first frames.
+        double cpu0 = 0;
+        std::chrono::steady_clock::time_point t0;
+        std::thread sampler([&] {
+            std::this_thread::sleep_for(std::chrono::milliseconds(900));
+            cpu0 = processCpuSeconds();
+            t0 = std::chrono::steady_clock::now();
+        });
+        runtime.run();
+        const double cpu = processCpuSeconds() - cpu0;
+        const double wall =
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+        sampler.join();
+        state.counters["frames_presented"] = runtime.report().framesDrawn;
+        state.counters["cpu_percent_of_a_core"] = wall > 0 ? 100.0 * cpu / wall : 0;
+    }
+}
+BENCHMARK(BM_StillSceneCpu)
     ->ArgName("redraw_idle")
     ->Arg(0)
     ->Arg(1)

@@ -90,17 +90,12 @@ int Runtime::run() {
     report_.shutdownSteps.push_back("saveAlready");
 
     if (renderThread_.running() || scenarioThread_.running()) {
-        // A thread outlived its stop wait and may still touch the window and the context; the
-        // process exit ends it, so leave both alive rather than pull them from under it.
-        std::fprintf(stderr, "vaxo2: a worker thread did not stop in time\n");
-        (void)window_.release();
-        (void)context_.release();
-        (void)published_.release();
-        (void)procedure_.release();
-        (void)runner_.release();
-        (void)scriptHost_.release();
-        (void)transitionTree_.release();
-        (void)screenRoot_.release();
+        // A thread outlived its stop wait and may still use the window, the device and the
+        // context. The saves are written; end the process here, as the design intends, rather
+        // than pull the objects from under it.
+        std::fprintf(stderr, "vaxo2: a worker thread did not stop in time; exiting\n");
+        std::fflush(nullptr);
+        std::_Exit(report_.exitCode);
     }
     procedure_.reset();
     runner_.reset();

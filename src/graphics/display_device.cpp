@@ -370,6 +370,10 @@ FrameResult DisplayDevice::renderFrame(GraphicObject* screenRoot, GraphicObject*
     }
     gpu_->flush();
     context_->swapBuffers();
+    // Let at most this frame be in flight: a driver that does not throttle presentation (a
+    // software rasterizer, an offscreen surface, a stepped clock running ahead of real time)
+    // would otherwise queue frames without bound, and the picture and shutdown fall behind.
+    gpu_->finish();
     ++frames_;
     drawnSinceReset_ = true;
     result.presented = true;
