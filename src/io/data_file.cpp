@@ -115,26 +115,32 @@ bool DataFile::openForWriting(const std::string& fileName, bool showErrors, bool
     }
 }
 
-uint32_t DataFile::read(void* buffer, uint32_t count) {
-    if (!isOpen()) {
-        return 0;
-    }
-    auto* out = static_cast<uint8_t*>(buffer);
+namespace {
+// Repeats a partial read or write until `count` bytes moved, the end of the file, or an error
+// (kept in `lastError`); interrupted calls are retried.
+template <typename Step>
+uint32_t transferAll(uint32_t count, int& lastError, Step step) {
     uint32_t done = 0;
     while (done < count) {
-        ssize_t n = ::read(fd_, out + done, count - done);
-        if (n < 0 && errno == EINTR) {
-            continue;
-        }
+        const ssize_t n = step(done);
+        if (n < 0 && errno == EINTR) continue;
         if (n <= 0) {
-            if (n < 0) {
-                lastError_ = errno;
-            }
+            if (n < 0) lastError = errno;
             break;
         }
         done += static_cast<uint32_t>(n);
     }
     return done;
+}
+}  // namespace
+
+uint32_t DataFile::read(void* buffer, uint32_t count) {
+    if (!isOpen()) {
+        return 0;
+    }
+    auto* out = static_cast<uint8_t*>(buffer);
+    return transferAll(count, lastError_,
+                       [&](uint32_t done) { return ::read(fd_, out + done, count - done); });
 }
 
 uint32_t DataFile::readAt(uint64_t offset, void* buffer, uint32_t count) {
@@ -142,21 +148,9 @@ uint32_t DataFile::readAt(uint64_t offset, void* buffer, uint32_t count) {
         return 0;
     }
     auto* out = static_cast<uint8_t*>(buffer);
-    uint32_t done = 0;
-    while (done < count) {
-        ssize_t n = ::pread(fd_, out + done, count - done, static_cast<off_t>(offset + done));
-        if (n < 0 && errno == EINTR) {
-            continue;
-        }
-        if (n <= 0) {
-            if (n < 0) {
-                lastError_ = errno;
-            }
-            break;
-        }
-        done += static_cast<uint32_t>(n);
-    }
-    return done;
+    return transferAll(count, lastError_, [&](uint32_t done) {
+        return ::pread(fd_, out + done, count - done, static_cast<off_t>(offset + done));
+    });
 }
 
 uint32_t DataFile::write(const void* buffer, uint32_t count) {
@@ -171,21 +165,8 @@ uint32_t DataFile::write(const void* buffer, uint32_t count) {
         }
     }
     const auto* in = static_cast<const uint8_t*>(buffer);
-    uint32_t done = 0;
-    while (done < count) {
-        ssize_t n = ::write(fd_, in + done, count - done);
-        if (n < 0 && errno == EINTR) {
-            continue;
-        }
-        if (n <= 0) {
-            if (n < 0) {
-                lastError_ = errno;
-            }
-            break;
-        }
-        done += static_cast<uint32_t>(n);
-    }
-    return done;
+    return transferAll(count, lastError_,
+                       [&](uint32_t done) { return ::write(fd_, in + done, count - done); });
 }
 
 uint64_t DataFile::size() {
