@@ -183,6 +183,19 @@ void queueGraphicSlot(const Args& args, int32_t count, queue::CommandQueue& queu
     queue.push(std::move(slot));
 }
 
+namespace {
+// The waiting commands wait on the input waiter when there is one, else they sleep the time.
+std::function<void(uint32_t)> waitOnInput(script::InputWaiter* input) {
+    return [input](uint32_t ms) {
+        if (input != nullptr) {
+            input->wait(ms);
+        } else {
+            platform::Clock::instance().sleep(ms);
+        }
+    };
+}
+}  // namespace
+
 void registerGraphicCommands() {
     using script::setCommandHandler;
     setCommandHandler(
@@ -230,13 +243,7 @@ void registerGraphicCommands() {
             input->addTrigger(script::TriggerKind::Key, 17, 0);
             input->addTrigger(script::TriggerKind::MouseButton, 1, 0);
         };
-        waiter.wait = [input](uint32_t ms) {
-            if (input != nullptr) {
-                input->wait(ms);
-            } else {
-                platform::Clock::instance().sleep(ms);
-            }
-        };
+        waiter.wait = waitOnInput(input);
         waiter.skipping = [input] {
             const app::AppContext* app = app::appContext();
             return (input != nullptr && input->keyHeld(17)) ||
@@ -257,13 +264,7 @@ void registerGraphicCommands() {
             input->addTrigger(script::TriggerKind::Key, 13, 0);
             input->addTrigger(script::TriggerKind::Key, 17, 0);
         };
-        hooks.wait = [input](uint32_t ms) {
-            if (input != nullptr) {
-                input->wait(ms);
-            } else {
-                platform::Clock::instance().sleep(ms);
-            }
-        };
+        hooks.wait = waitOnInput(input);
         runGraphicWait(path, flag, queue::mainCommandQueue(), hooks);
     });
 }
