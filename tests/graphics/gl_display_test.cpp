@@ -2,6 +2,8 @@
 // placement in design pixels, the stencil rule, letterboxing and the crossfade target.
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
@@ -27,7 +29,9 @@ std::vector<uint8_t> splitPng(int w, int h, uint32_t top, uint32_t bottom) {
         rgba[i + 2] = static_cast<uint8_t>(c);
         rgba[i + 3] = 255;
     }
-    const std::string path = std::string(VAXO2_BINARY_DIR) + "/gl_display_test.png";
+    // One file per process: CTest runs the cases of this program side by side.
+    const std::string path =
+        std::string(VAXO2_BINARY_DIR) + "/gl_display_test_" + std::to_string(getpid()) + ".png";
     std::string error;
     EXPECT_TRUE(platform::writePng(path, rgba.data(), w, h, error)) << error;
     std::ifstream in(path, std::ios::binary);

@@ -1,6 +1,7 @@
 // Picture decoding into BGRA: the formats the game data uses, their orientation, and refusal of
 // broken, truncated and oversized input.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <fstream>
@@ -37,7 +38,9 @@ const uint8_t kJpeg[] = {
     0x35, 0xef, 0xff, 0xd9};
 
 std::vector<uint8_t> pngOf(const std::vector<uint8_t>& rgba, int w, int h) {
-    const std::string path = std::string(VAXO2_BINARY_DIR) + "/decoder_test.png";
+    // One file per process: CTest runs the cases of this program side by side.
+    const std::string path =
+        std::string(VAXO2_BINARY_DIR) + "/decoder_test_" + std::to_string(getpid()) + ".png";
     std::string error;
     EXPECT_TRUE(writePng(path, rgba.data(), w, h, error)) << error;
     std::ifstream in(path, std::ios::binary);
