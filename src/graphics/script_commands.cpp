@@ -13,6 +13,7 @@
 #include "queue/command_queue.h"
 #include "queue/layer_path.h"
 #include "script/command_table.h"
+#include "script/flow_commands.h"
 #include "script/input_waiter.h"
 #include "script/interpreter.h"
 
@@ -239,14 +240,14 @@ void registerGraphicCommands() {
         waiter.registerWakeups = [input] {
             if (input == nullptr) return;
             input->clearTriggers();
-            input->addTrigger(script::TriggerKind::Key, 13, 0);
-            input->addTrigger(script::TriggerKind::Key, 17, 0);
+            input->addTrigger(script::TriggerKind::Key, script::key::kEnter, 0);
+            input->addTrigger(script::TriggerKind::Key, script::key::kControl, 0);
             input->addTrigger(script::TriggerKind::MouseButton, 1, 0);
         };
         waiter.wait = waitOnInput(input);
         waiter.skipping = [input] {
             const app::AppContext* app = app::appContext();
-            return (input != nullptr && input->keyHeld(17)) ||
+            return (input != nullptr && input->keyHeld(script::key::kControl)) ||
                    (app != nullptr && app->skipMode.load() != 0);
         };
         runTransition(t, queue::mainCommandQueue(), waiter);
@@ -261,8 +262,8 @@ void registerGraphicCommands() {
         hooks.registerWakeKeys = [input, registered = false]() mutable {
             if (input == nullptr || registered) return;
             registered = true;
-            input->addTrigger(script::TriggerKind::Key, 13, 0);
-            input->addTrigger(script::TriggerKind::Key, 17, 0);
+            input->addTrigger(script::TriggerKind::Key, script::key::kEnter, 0);
+            input->addTrigger(script::TriggerKind::Key, script::key::kControl, 0);
         };
         hooks.wait = waitOnInput(input);
         runGraphicWait(path, flag, queue::mainCommandQueue(), hooks);

@@ -3,6 +3,7 @@
 // table; the others' handlers come from the subsystems that own them.
 #include <string_view>
 
+#include "platform/window.h"
 #include "script/command_table.h"
 
 namespace vaxo2::script {
@@ -10,14 +11,14 @@ namespace vaxo2::script {
 // The built-in handler for a command name, or an empty handler.
 CommandHandler builtinHandler(std::string_view name);
 
-// Virtual-key codes the waits use.
+// Virtual-key codes the waits use (the window's codes, as triggers take them).
 namespace key {
-constexpr int32_t kEnter = 13;
-constexpr int32_t kControl = 17;
-constexpr int32_t kPageUp = 33;
-constexpr int32_t kPageDown = 34;
-constexpr int32_t kUp = 38;
-constexpr int32_t kDown = 40;
+constexpr int32_t kEnter = platform::vk::kReturn;
+constexpr int32_t kControl = platform::vk::kControl;
+constexpr int32_t kPageUp = platform::vk::kPrior;
+constexpr int32_t kPageDown = platform::vk::kNext;
+constexpr int32_t kUp = platform::vk::kUp;
+constexpr int32_t kDown = platform::vk::kDown;
 }  // namespace key
 
 inline constexpr char kHistoryScript[] = "system\\History.vxs";
