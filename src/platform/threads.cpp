@@ -21,8 +21,7 @@ bool Event::isSet() const {
 
 bool Event::wait(uint32_t timeoutMs) {
     bool got = Clock::instance().waitUntil([this] { return signalled_.load(); }, timeoutMs);
-    if (got && !manualReset_)
-        signalled_ = false;
+    if (got && !manualReset_) signalled_ = false;
     return got;
 }
 
@@ -44,16 +43,13 @@ bool WorkerThread::start(Procedure procedure) {
 }
 
 bool WorkerThread::start() {
-    if (!procedure_ || running())
-        return false;
-    if (thread_ && thread_->joinable())
-        thread_->join();
+    if (!procedure_ || running()) return false;
+    if (thread_ && thread_->joinable()) thread_->join();
     stopRequested_ = 0;
     auto shared = std::make_shared<Shared>();
     shared_ = shared;
     const bool participant = participant_;
-    if (participant)
-        Clock::instance().reserveParticipant();
+    if (participant) Clock::instance().reserveParticipant();
     thread_ = std::make_unique<std::thread>([this, shared, participant] {
         uint32_t code;
         {
@@ -72,22 +68,27 @@ bool WorkerThread::start() {
 }
 
 bool WorkerThread::running() const {
-    if (!shared_)
-        return false;
+    if (!shared_) return false;
     std::lock_guard lock(shared_->mutex);
     return !shared_->finished;
 }
 
 uint32_t WorkerThread::stop(uint32_t timeoutMs) {
     stopRequested_ = 1;
-    if (!shared_)
-        return kWaitAbandoned;
+    if (!shared_) return kWaitAbandoned;
     // Joining is not a clock wait: let stepping go on without us meanwhile.
     Clock::Excused excused;
     std::unique_lock lock(shared_->mutex);
     const bool ended = shared_->done.wait_for(lock, std::chrono::milliseconds(timeoutMs),
                                               [&] { return shared_->finished; });
-    return ended ? kWaitObject0 : kWaitTimeout;
+    lock.unlock();
+    if (!ended) return kWaitTimeout;
+    // The procedure has returned, but the thread still runs its thread-local destructors, some
+    // of them in libraries (the GL driver) that the caller may unload as soon as we return.
+    // Only a join makes "ended" mean gone.
+    if (thread_ && thread_->joinable() && thread_->get_id() != std::this_thread::get_id())
+        thread_->join();
+    return kWaitObject0;
 }
 
 }  // namespace vaxo2::platform

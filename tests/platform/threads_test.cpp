@@ -4,6 +4,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <thread>
 
 #include "platform/clock.h"
 
@@ -33,6 +34,30 @@ TEST(WorkerThread, StopReachesALoopThatPollsTheFlag) {
     EXPECT_EQ(t.exitCode(), 7u);
     EXPECT_TRUE(t.start()) << "a stopped thread can start again with a cleared flag";
     EXPECT_EQ(t.stop(1000), kWaitObject0);
+}
+
+// A library's per-thread clean-up (the GL driver has one) runs after the procedure returns; a
+// caller that unloads the library once stop reports the end must not race it.
+std::atomic<bool> gThreadCleanupDone{false};
+struct SlowThreadCleanup {
+    bool armed = false;
+    ~SlowThreadCleanup() {
+        if (!armed) return;
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        gThreadCleanupDone = true;
+    }
+};
+thread_local SlowThreadCleanup tlsCleanup;
+
+TEST(WorkerThread, StopReportsTheEndOnlyAfterThreadCleanup) {
+    gThreadCleanupDone = false;
+    WorkerThread t([](WorkerThread&) {
+        tlsCleanup.armed = true;
+        return 0u;
+    });
+    ASSERT_TRUE(t.start());
+    EXPECT_EQ(t.stop(1000), kWaitObject0);
+    EXPECT_TRUE(gThreadCleanupDone);
 }
 
 TEST(WorkerThread, StopOfABlockedThreadTimesOut) {
