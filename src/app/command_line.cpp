@@ -20,6 +20,8 @@ const char* const kUsageText =
     "  --screenshot MS:FILE   write the frame presented at MS as a PNG (repeatable)\n"
     "  --input FILE           feed timed input events from FILE (see README)\n"
     "  --size WxH             client area size (default 1280x720)\n"
+    "  --codepage NAME        charset of scripts and texts without a byte-order mark\n"
+    "                         (an iconv name; default CP932)\n"
     "  --help                 this text\n";
 
 namespace {
@@ -212,6 +214,12 @@ std::optional<RunOptions> parseCommandLine(int argc, const char* const* argv, st
             }
             o.clientWidth = static_cast<int>(w);
             o.clientHeight = static_cast<int>(h);
+        } else if (a == "--codepage") {
+            if (!value(o.codePage)) return std::nullopt;
+            if (o.codePage.empty()) {
+                error = "--codepage wants a charset name";
+                return std::nullopt;
+            }
         } else {
             error = "unknown option '" + a + "'";
             return std::nullopt;

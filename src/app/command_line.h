@@ -29,6 +29,8 @@ struct RunOptions {
     int clientWidth = 1280;
     int clientHeight = 720;
     bool showHelp = false;
+    // Charset that stands for the system ANSI code page of the game's texts; empty: CP932.
+    std::string codePage;
     // Draw and present every frame even when nothing changed (for measuring what the idle-frame
     // rule saves).
     bool redrawIdleFrames = false;

@@ -7,6 +7,7 @@
 #include "app/command_line.h"
 #include "app/runtime.h"
 #include "app/startup_checks.h"
+#include "platform/codepage.h"
 #include "platform/system.h"
 
 namespace vaxo2::app {
@@ -21,6 +22,14 @@ int runMain(int argc, char** argv) {
     if (options->showHelp) {
         std::fputs(kUsageText, stdout);
         return 0;
+    }
+    if (!options->codePage.empty()) {
+        if (!platform::isCharsetSupported(options->codePage)) {
+            std::fprintf(stderr, "vaxo2: this system cannot convert the charset '%s'\n",
+                         options->codePage.c_str());
+            return 2;
+        }
+        platform::setAnsiCodePage(options->codePage);
     }
     const char* display = std::getenv("DISPLAY");
     const char* wayland = std::getenv("WAYLAND_DISPLAY");

@@ -172,9 +172,9 @@ TEST(CommandLine, ParsesEveryOptionAndRejectsMistakes) {
     const char* argv[] = {"vaxo2",     "--game",       "g",          "--headless",
                           "--stepped", "--exit-after", "1500",       "--screenshot",
                           "100:a.png", "--screenshot", "2000:b.png", "--size",
-                          "1024x768"};
+                          "1024x768",  "--codepage",   "CP1252"};
     std::string error;
-    auto o = parseCommandLine(13, argv, error);
+    auto o = parseCommandLine(15, argv, error);
     ASSERT_TRUE(o) << error;
     EXPECT_EQ(o->gameFolder, "g");
     EXPECT_TRUE(o->headless);
@@ -185,12 +185,14 @@ TEST(CommandLine, ParsesEveryOptionAndRejectsMistakes) {
     EXPECT_EQ(o->screenshots[1].file, "b.png");
     EXPECT_EQ(o->clientWidth, 1024);
     EXPECT_EQ(o->clientHeight, 768);
+    EXPECT_EQ(o->codePage, "CP1252");
 
     for (auto bad : {std::vector<const char*>{"vaxo2", "--exit-after"},
                      std::vector<const char*>{"vaxo2", "--exit-after", "-5"},
                      std::vector<const char*>{"vaxo2", "--screenshot", "a.png"},
                      std::vector<const char*>{"vaxo2", "--size", "10x10"},
                      std::vector<const char*>{"vaxo2", "--input", "/nonexistent/file"},
+                     std::vector<const char*>{"vaxo2", "--codepage"},
                      std::vector<const char*>{"vaxo2", "--frobnicate"}}) {
         error.clear();
         EXPECT_FALSE(parseCommandLine(static_cast<int>(bad.size()), bad.data(), error));

@@ -19,4 +19,16 @@ fi
 grep -q "bad.vxs:1:9: error: argument 'Lay=1' matches no parameter of Graphic" "$work/lint-bad.txt"
 grep -q "bad.vxs:1:21: error: value 'night' compiles to nothing" "$work/lint-bad.txt"
 grep -q "bad.vxs:2:1: error: unknown command 'wiat'; did you mean 'Wait'?" "$work/lint-bad.txt"
+# A script saved in a Western code page reads right only when told so.
+printf 'Graphic(Layer=1, File="caf\351.png")\n' > "$work/latin1.vxs"
+"$vxsc" dump --codepage CP1252 "$work/latin1.vxs" > "$work/latin1.txt"
+grep -q 'File="café.png"' "$work/latin1.txt"
+"$vxsc" dump "$work/latin1.vxs" > "$work/latin1-default.txt"
+if grep -q 'File="café.png"' "$work/latin1-default.txt"; then
+  echo "the default code page read a Western byte as Western"; exit 1
+fi
+if "$vxsc" dump --codepage NO-SUCH-CHARSET "$work/latin1.vxs" 2> "$work/charset.txt"; then
+  echo "an unknown charset was accepted"; exit 1
+fi
+grep -q "cannot convert the charset 'NO-SUCH-CHARSET'" "$work/charset.txt"
 echo "vxsc ok"

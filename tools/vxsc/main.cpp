@@ -11,6 +11,7 @@
 
 #include "io/resource_loader.h"
 #include "io/text_encoding.h"
+#include "platform/codepage.h"
 #include "script/command_table.h"
 #include "script/compiler.h"
 #include "script/interpreter.h"
@@ -27,7 +28,10 @@ int usage() {
                  "  vxsc compile IN.vxs -o OUT.vxs   write a compiled \"VXS002\" image\n"
                  "  vxsc dump FILE                   print a script (text or image) as tables\n"
                  "                                   and statements\n"
-                 "  vxsc lint [--game DIR] FILES...  report what the runtime would drop or miss\n";
+                 "  vxsc lint [--game DIR] FILES...  report what the runtime would drop or miss\n"
+                 "options for every command:\n"
+                 "  --codepage NAME                  charset of texts without a byte-order mark\n"
+                 "                                   (an iconv name; default CP932)\n";
     return 2;
 }
 
@@ -259,7 +263,20 @@ int lint(const std::vector<std::string>& args) {
 int main(int argc, char** argv) {
     if (argc < 2) return usage();
     const std::string command = argv[1];
-    std::vector<std::string> args(argv + 2, argv + argc);
+    std::vector<std::string> args;
+    for (int i = 2; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--codepage") != 0) {
+            args.push_back(argv[i]);
+            continue;
+        }
+        if (i + 1 >= argc) return usage();
+        const std::string charset = argv[++i];
+        if (!platform::isCharsetSupported(charset)) {
+            std::cerr << "vxsc: this system cannot convert the charset '" << charset << "'\n";
+            return 2;
+        }
+        platform::setAnsiCodePage(charset);
+    }
     if (command == "compile") return compileCommand(args);
     if (command == "dump" && args.size() == 1) return dump(args[0]);
     if (command == "lint") return lint(args);
