@@ -18,7 +18,7 @@ for t in $targets; do
   mkdir -p "$corpus"
   [ -d "fuzz/corpus/$t" ] && cp -n fuzz/corpus/"$t"/* "$corpus"/ 2>/dev/null || true
   echo "fuzzing $t for ${seconds}s"
-  "$build/fuzz/$t" -max_total_time="$seconds" -rss_limit_mb=2048 -print_final_stats=0 -artifact_prefix="$build/$t-" "$corpus" >"$build/$t.log" 2>&1 || {
+  "$build/fuzz/$t" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=4096 -print_final_stats=0 -artifact_prefix="$build/$t-" "$corpus" >"$build/$t.log" 2>&1 || {
     tail -n 40 "$build/$t.log"; echo "fuzzer $t found a failure"; exit 1; }
 done
 echo "fuzzers ok"

@@ -60,6 +60,10 @@ void putLe32(std::vector<uint8_t>& v, size_t at, uint32_t x) {
     for (int i = 0; i < 4; ++i)
         v[at + i] = static_cast<uint8_t>(x >> (8 * i));
 }
+void putBe32(std::vector<uint8_t>& v, size_t at, uint32_t x) {
+    for (int i = 0; i < 4; ++i)
+        v[at + i] = static_cast<uint8_t>(x >> (8 * (3 - i)));
+}
 
 // 24-bit BMP of 2x2, stored bottom row first: top row red, blue; bottom row green, white.
 std::vector<uint8_t> sampleBmp() {
@@ -155,6 +159,63 @@ TEST(GpuImageDecoder, RefusesEmptyUnknownAndTruncatedInput) {
             EXPECT_EQ(image.pixels.size(), 16u * 8u * 4u);
         }
     }
+}
+
+// A chunk that claims more bytes than the file holds once sent the decoder into an endless
+// re-read of its last header; a file that merely lacks its closing chunk still shows.
+TEST(GpuImageDecoder, PngChunkLengthsAreCheckedAgainstTheFile) {
+    const std::vector<uint8_t> png = samplePng();
+    ASSERT_EQ(std::string(png.end() - 8, png.end() - 4), "IEND");
+    BgraImage image;
+    std::string error;
+
+    // The chunk after IHDR claims 15 MB.
+    std::vector<uint8_t> overlong = png;
+    putBe32(overlong, 33, 0x00E62063u);
+    EXPECT_FALSE(decodeImage(overlong.data(), overlong.size(), image, error));
+    EXPECT_NE(error.find("truncated"), std::string::npos) << error;
+    // A length with the top bit set is never valid.
+    putBe32(overlong, 33, 0x80000000u);
+    EXPECT_FALSE(decodeImage(overlong.data(), overlong.size(), image, error));
+
+    const std::vector<uint8_t> noEnd(png.begin(), png.end() - 12);
+    ASSERT_TRUE(decodeImage(noEnd.data(), noEnd.size(), image, error)) << error;
+    EXPECT_EQ(image.width, 3);
+    EXPECT_EQ(image.height, 2);
+
+    std::vector<uint8_t> trailing = png;
+    trailing.insert(trailing.end(), {'j', 'u', 'n', 'k'});
+    EXPECT_TRUE(decodeImage(trailing.data(), trailing.size(), image, error)) << error;
+}
+
+// 2x2 GIF with a graphic-control extension: top row red, blue; bottom row red, red.
+const std::vector<uint8_t> kGif = {
+    0x47, 0x49, 0x46, 0x38, 0x39, 0x61, 0x02, 0x00, 0x02, 0x00, 0xf0, 0x00, 0x00, 0xff, 0x00,
+    0x00, 0x00, 0x00, 0xff, 0x21, 0xf9, 0x04, 0x00, 0x00, 0x00, 0x00, 0x00, 0x2c, 0x00, 0x00,
+    0x00, 0x00, 0x02, 0x00, 0x02, 0x00, 0x00, 0x02, 0x03, 0x44, 0x00, 0x05, 0x00, 0x3b};
+constexpr size_t kGifFrameWidthAt = 32;
+
+// The decoder sizes a GIF by its first frame, which may claim far more than the screen does.
+TEST(GpuImageDecoder, GifFrameSizeIsCheckedBeforeDecoding) {
+    BgraImage image;
+    std::string error;
+    ASSERT_TRUE(decodeImage(kGif.data(), kGif.size(), image, error)) << error;
+    ASSERT_EQ(image.width, 2);
+    ASSERT_EQ(image.height, 2);
+    EXPECT_EQ(image.pixels[2], 0xFF);  // top left red (B, G, R, A)
+    EXPECT_EQ(image.pixels[4], 0xFF);  // top right blue
+
+    std::vector<uint8_t> huge = kGif;
+    huge[kGifFrameWidthAt] = 0x20;  // frame 20000 wide ...
+    huge[kGifFrameWidthAt + 1] = 0x4E;
+    huge[kGifFrameWidthAt + 2] = 0x20;  // ... and 20000 high, on a 2x2 screen
+    huge[kGifFrameWidthAt + 3] = 0x4E;
+    EXPECT_FALSE(decodeImage(huge.data(), huge.size(), image, error));
+    EXPECT_NE(error.find("refused"), std::string::npos) << error;
+
+    // A file that ends before its first frame has nothing to show.
+    const std::vector<uint8_t> noFrame(kGif.begin(), kGif.begin() + 27);
+    EXPECT_FALSE(decodeImage(noFrame.data(), noFrame.size(), image, error));
 }
 
 TEST(GpuImageDecoder, RefusesHugeDimensionsBeforeDecoding) {

@@ -5,6 +5,7 @@
 
 #include <cstring>
 #include <memory>
+#include <vector>
 
 namespace vaxo2::platform {
 
@@ -99,14 +100,60 @@ bool headerSize(const uint8_t* d, size_t n, Format& format, int64_t& w, int64_t&
     }
     if (n >= 6 && (std::memcmp(d, "GIF87a", 6) == 0 || std::memcmp(d, "GIF89a", 6) == 0)) {
         format = Format::Gif;
-        if (n < 10) {
+        // The decoder allocates for the first frame's own size, not the screen size: walk the
+        // colour table and extension blocks to that frame's descriptor.
+        if (n < 13) {
             return false;
         }
-        w = le16(d + 6);
-        h = le16(d + 8);
-        return true;
+        size_t i = 13;
+        if (d[10] & 0x80) {
+            i += size_t{3} << ((d[10] & 7) + 1);
+        }
+        while (i < n) {
+            if (d[i] == 0x2C) {
+                if (i + 9 > n) {
+                    return false;
+                }
+                w = le16(d + i + 5);
+                h = le16(d + i + 7);
+                return true;
+            }
+            if (d[i] != 0x21 || i + 2 > n) {
+                return false;  // the trailer, or damage, before any frame
+            }
+            i += 2;
+            while (i < n && d[i] != 0) {
+                i += size_t{d[i]} + 1;
+            }
+            ++i;
+        }
+        return false;
     }
     return false;
+}
+
+enum class PngLayout { Complete, MissingEnd, Truncated };
+
+// Walks a PNG's chunks. The decoder must never read past the end of the data: the image
+// library then keeps re-reading a stale chunk header and never returns. A file whose last
+// chunk is whole but which lacks the closing IEND (a common truncation) still holds its
+// pixels; `usable` is then the length up to the last whole chunk.
+PngLayout pngLayout(const uint8_t* d, size_t n, size_t& usable) {
+    size_t pos = 8;
+    bool sawImageData = false;
+    while (n - pos >= 12) {
+        const uint32_t length = be32(d + pos);
+        if (length > 0x7FFFFFFFu || length > n - pos - 12) return PngLayout::Truncated;
+        const uint8_t* type = d + pos + 4;
+        pos += 12 + size_t{length};
+        if (std::memcmp(type, "IEND", 4) == 0) {
+            usable = pos;
+            return PngLayout::Complete;
+        }
+        if (std::memcmp(type, "IDAT", 4) == 0) sawImageData = true;
+    }
+    usable = pos;
+    return sawImageData ? PngLayout::MissingEnd : PngLayout::Truncated;
 }
 
 bool fail(BgraImage& out, std::string& error, std::string message) {
@@ -134,6 +181,26 @@ bool decodeImage(const uint8_t* data, size_t size, BgraImage& out, std::string& 
     if (w <= 0 || h <= 0 || w > kMaxImageSide || h > kMaxImageSide || w * h > kMaxImagePixels) {
         return fail(out, error,
                     "picture size " + std::to_string(w) + "x" + std::to_string(h) + " refused");
+    }
+    std::vector<uint8_t> mended;
+    if (format == Format::Png) {
+        size_t usable = 0;
+        switch (pngLayout(data, size, usable)) {
+            case PngLayout::Complete:
+                size = usable;
+                break;
+            case PngLayout::MissingEnd: {
+                static const uint8_t kEnd[12] = {0,   0,   0,    0,    'I',  'E',
+                                                 'N', 'D', 0xAE, 0x42, 0x60, 0x82};
+                mended.assign(data, data + usable);
+                mended.insert(mended.end(), kEnd, kEnd + sizeof kEnd);
+                data = mended.data();
+                size = mended.size();
+                break;
+            }
+            case PngLayout::Truncated:
+                return fail(out, error, "picture file truncated or its chunks are damaged");
+        }
     }
     SDL_RWops* rw = SDL_RWFromConstMem(data, static_cast<int>(size));
     if (rw == nullptr) {
