@@ -71,11 +71,19 @@ TEST_F(GraphicWaitTest, ReturnsOnceTheObjectIsIdle) {
     EXPECT_TRUE(graphicBusy({1}, &screen, nullptr));
     EXPECT_FALSE(graphicBusy({2}, &screen, nullptr));
     {
-        FakeFrames frames(app, 10, [this] { object->slots.at(1).finish(); });
-        runGraphicWait({1}, 0, queue, hooks());
+        // The slot ends during the second wait, however the threads are scheduled.
+        GraphicWaitHooks h = hooks();
+        h.wait = [this](uint32_t) {
+            if (++waits == 2) {
+                std::lock_guard lock(treeMutex());
+                object->slots.at(1).finish();
+            }
+        };
+        FakeFrames frames(app, 0, nullptr);
+        runGraphicWait({1}, 0, queue, h);
     }
     EXPECT_FALSE(object->busy());
-    EXPECT_GE(waits, 1);
+    EXPECT_EQ(waits, 2);
 }
 
 TEST_F(GraphicWaitTest, MissingObjectEndsAfterOneFrameAndTheTransitionTreeComesFirst) {
@@ -94,12 +102,16 @@ TEST_F(GraphicWaitTest, FlagRegistersWakeKeysAndAStopFlagEndsTheWait) {
     int registered = 0;
     GraphicWaitHooks h = hooks();
     h.registerWakeKeys = [&] { ++registered; };
+    h.wait = [this](uint32_t) {
+        if (++waits == 3) app.quitRequested.store(1);
+    };
     {
-        FakeFrames frames(app, 20, [this] { app.quitRequested.store(1); });
+        FakeFrames frames(app, 0, nullptr);
         runGraphicWait({1}, 1, queue, h);
     }
     EXPECT_TRUE(object->busy());  // still running: the wait ended on the flag
-    EXPECT_GE(registered, 1);
+    EXPECT_EQ(waits, 3);
+    EXPECT_EQ(registered, 3);  // before every wait
 }
 
 }  // namespace

@@ -353,7 +353,7 @@ TEST_F(InterpreterTest, WaitReleasesAndIgnoresInputUnlessSkipOn) {
 
     // Without SkipOn the clicks are disabled: only time ends it.
     waiter->script = {{TriggerKind::Key, key::kEnter}, {TriggerKind::MouseButton, 1}};
-    files["w"] = "Wait(Time=30)";
+    files["w"] = "Wait(Time=200)";  // long enough that no stall lets it end early
     in.runScripts("w");
     EXPECT_GE(waiter->waits, 3);
     EXPECT_EQ(waiter->latches, 2);  // both waits without SkipOn latch the clicks
@@ -427,7 +427,7 @@ TEST_F(InterpreterTest, KeyWaitAutoModeWithoutVoiceOrMessageWaitsForInput) {
     auto* waiter = new ScriptedWaiter;
     in.setInputWaiter(std::unique_ptr<InputWaiter>(waiter));
     appCtx.autoMode = 1;
-    files["k"] = "KeyWait(Time=40)";
+    files["k"] = "KeyWait(Time=200)";
     in.runScripts("k");
     EXPECT_GE(waiter->waits, 2);  // ran until its Time, never advanced by itself
 }
