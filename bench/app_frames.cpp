@@ -33,7 +33,7 @@ void BM_StartToFirstPresentedFrame(benchmark::State& state) {
         std::chrono::steady_clock::time_point firstFrame;
         app::RuntimeHooks hooks;
         // The scenario starts right after the first complete frame: stamp it there.
-        hooks.runScenario = [&](app::AppContext&) {
+        hooks.runScenario = [&](core::AppContext&) {
             firstFrame = std::chrono::steady_clock::now();
             return 0u;
         };
@@ -59,7 +59,7 @@ void BM_IdleFrameCpu(benchmark::State& state) {
         std::chrono::steady_clock::time_point t0, t1;
         int32_t frames0 = 0, frames1 = 0;
         app::RuntimeHooks hooks;
-        hooks.runScenario = [&](app::AppContext& ctx) {
+        hooks.runScenario = [&](core::AppContext& ctx) {
             cpu0 = processCpuSeconds();
             t0 = std::chrono::steady_clock::now();
             frames0 = ctx.frameDone.load();

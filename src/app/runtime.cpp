@@ -43,8 +43,8 @@ int Runtime::run() {
 
     // Set-up: the context, then the queues (they are process-wide and exist already), then the
     // random seed from the clock.
-    context_ = std::make_unique<AppContext>();
-    published_ = std::make_unique<ScopedAppContext>(*context_);
+    context_ = std::make_unique<core::AppContext>();
+    published_ = std::make_unique<core::ScopedAppContext>(*context_);
     context_->gameFolder = options_.gameFolder.empty() ? "." : options_.gameFolder;
     screenRoot_ = std::make_unique<graphics::GraphicObject>();
     context_->screenRoot = screenRoot_.get();
@@ -236,7 +236,7 @@ uint32_t Runtime::renderThreadProc(platform::WorkerThread& self) {
 }
 
 void Runtime::frameStep() {
-    AppContext& ctx = *context_;
+    core::AppContext& ctx = *context_;
     ctx.frameStarted.fetch_add(1);
     const size_t executed = graphics::drainCommandQueues(ctx, transitionTree_);
     const uint32_t now = Clock::instance().now();
@@ -279,7 +279,7 @@ void Runtime::requestDueScreenshots(uint32_t sinceStart) {
 }
 
 uint32_t Runtime::runScenarioScripts() {
-    AppContext& ctx = *context_;
+    core::AppContext& ctx = *context_;
     runner_->runScripts(std::string("Start.vxs"));
     // A loaded save slot stops the runner; resume from what it restored, under the system's
     // pre-load script, as often as loads happen.
@@ -309,7 +309,7 @@ void Runtime::loadCursor() {
 }
 
 void Runtime::waitForDrawnFrame() {
-    AppContext& ctx = *context_;
+    core::AppContext& ctx = *context_;
     Clock& clock = Clock::instance();
     const int32_t started = ctx.frameStarted.load();
     while (ctx.frameStarted.load() == started && !ctx.windowClosed)

@@ -9,10 +9,10 @@
 #include <string>
 #include <vector>
 
-#include "app/app_context.h"
 #include "app/command_line.h"
 #include "app/runtime_script_host.h"
 #include "app/window_procedure.h"
+#include "core/app_context.h"
 #include "graphics/display_device.h"
 #include "graphics/graphic_object.h"
 #include "platform/threads.h"
@@ -23,14 +23,14 @@ namespace vaxo2::app {
 
 // The pieces later subsystems plug in. Every hook may be empty.
 struct RuntimeHooks {
-    std::function<void(AppContext&)> loadSystemData;
-    std::function<void(AppContext&)> loadAlreadyData;
-    std::function<void(AppContext&)> saveSystemData;
-    std::function<void(AppContext&)> saveAlreadyData;
+    std::function<void(core::AppContext&)> loadSystemData;
+    std::function<void(core::AppContext&)> loadAlreadyData;
+    std::function<void(core::AppContext&)> saveSystemData;
+    std::function<void(core::AppContext&)> saveAlreadyData;
     // Runs on the scenario thread after the first drawn frame, fonts and cursor: the script
     // part of the scenario start. Its return value is the thread's exit code. Empty: the script
     // runner runs "Start.vxs" (and the load re-entries), which ends at once in an empty game.
-    std::function<uint32_t(AppContext&)> runScenario;
+    std::function<uint32_t(core::AppContext&)> runScenario;
     // Receives every window message the window procedure does not handle itself.
     std::function<void(const platform::WindowMessage&)> inputManager;
 };
@@ -59,7 +59,7 @@ class Runtime : public DisplayControl {
     // Set-up through tear-down. Returns the process exit code.
     int run();
     const RunReport& report() const { return report_; }
-    AppContext& context() { return *context_; }
+    core::AppContext& context() { return *context_; }
 
   private:
     // DisplayControl: the window's view of the display device.
@@ -84,8 +84,8 @@ class Runtime : public DisplayControl {
     RunOptions options_;
     RuntimeHooks hooks_;
     RunReport report_;
-    std::unique_ptr<AppContext> context_;
-    std::unique_ptr<ScopedAppContext> published_;
+    std::unique_ptr<core::AppContext> context_;
+    std::unique_ptr<core::ScopedAppContext> published_;
     std::unique_ptr<platform::Window> window_;
     std::unique_ptr<WindowProcedure> procedure_;
     std::unique_ptr<platform::Cursor> cursor_;

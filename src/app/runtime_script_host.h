@@ -1,21 +1,21 @@
 #pragma once
 // What the script commands need from the running application: the main queue, the render
 // thread's frames and the cleanup that Restart queues.
-#include "app/app_context.h"
+#include "core/app_context.h"
 #include "script/script_host.h"
 
 namespace vaxo2::app {
 
 class RuntimeScriptHost : public script::ScriptHost {
   public:
-    explicit RuntimeScriptHost(AppContext& context) : context_(context) {}
+    explicit RuntimeScriptHost(core::AppContext& context) : context_(context) {}
 
     void releaseMainQueue() override;
     void queueRestartCleanup() override;
     void waitForFrame() override;
 
   private:
-    AppContext& context_;
+    core::AppContext& context_;
 };
 
 }  // namespace vaxo2::app

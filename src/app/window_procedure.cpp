@@ -72,7 +72,8 @@ void WindowProcedure::defaultHandling(const WindowMessage& msg) {
     }
 }
 
-void applyWindowFrame(AppContext& context, platform::Window& window, DisplayControl& display) {
+void applyWindowFrame(core::AppContext& context, platform::Window& window,
+                      DisplayControl& display) {
     if (display.fullScreen()) {
         if (display.exclusiveFullScreen()) return;
         window.setBorderless(window.monitorRect());
@@ -85,7 +86,7 @@ void applyWindowFrame(AppContext& context, platform::Window& window, DisplayCont
     window.restoreFrame();
 }
 
-void windowedLayout(AppContext& context, platform::Window& window, DisplayControl& display) {
+void windowedLayout(core::AppContext& context, platform::Window& window, DisplayControl& display) {
     if (display.fullScreen()) return;
     // The platform window sizes by client area; its frame is the window manager's.
     const int w = context.clientWidth;

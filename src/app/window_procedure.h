@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <functional>
 
-#include "app/app_context.h"
+#include "core/app_context.h"
 #include "platform/window.h"
 
 namespace vaxo2::app {
@@ -28,7 +28,7 @@ class WindowProcedure {
   public:
     using InputSink = std::function<void(const platform::WindowMessage&)>;
 
-    WindowProcedure(AppContext& context, platform::Window& window, DisplayControl& display)
+    WindowProcedure(core::AppContext& context, platform::Window& window, DisplayControl& display)
         : context_(context), window_(window), display_(display) {}
 
     void setInputSink(InputSink sink) { input_ = std::move(sink); }
@@ -41,7 +41,7 @@ class WindowProcedure {
     bool handle(const platform::WindowMessage& msg);
     void defaultHandling(const platform::WindowMessage& msg);
 
-    AppContext& context_;
+    core::AppContext& context_;
     platform::Window& window_;
     DisplayControl& display_;
     InputSink input_;
@@ -49,8 +49,8 @@ class WindowProcedure {
 
 // After a mode change: borderless over the monitor, nothing for exclusive full screen, or the
 // windowed frame (centred when the device asked for it).
-void applyWindowFrame(AppContext& context, platform::Window& window, DisplayControl& display);
+void applyWindowFrame(core::AppContext& context, platform::Window& window, DisplayControl& display);
 // Centres a windowed window that gives the context's client size.
-void windowedLayout(AppContext& context, platform::Window& window, DisplayControl& display);
+void windowedLayout(core::AppContext& context, platform::Window& window, DisplayControl& display);
 
 }  // namespace vaxo2::app

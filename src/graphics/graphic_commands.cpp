@@ -1,6 +1,6 @@
 #include "graphics/graphic_commands.h"
 
-#include "app/app_context.h"
+#include "core/app_context.h"
 
 namespace vaxo2::graphics {
 
@@ -125,7 +125,7 @@ void classQue_GraphicStdOutText::execute(QueExecuteContext& context) {
     if (object == nullptr) {
         return;
     }
-    const app::AppContext* app = app::appContext();
+    const core::AppContext* app = core::appContext();
     TextRequest request;
     request.text = text;
     request.fontNo = fontNo.given ? static_cast<int64_t>(static_cast<int32_t>(fontNo.value)) : 0;
@@ -143,7 +143,7 @@ void classQue_GraphicStdOutTextX::execute(QueExecuteContext& context) {
     if (object == nullptr) {
         return;
     }
-    const app::AppContext* app = app::appContext();
+    const core::AppContext* app = core::appContext();
     TextRequest request;
     request.text = text;
     request.fontNo = fontNo.valueOr(0);

@@ -1,6 +1,6 @@
 #include "graphics/graphic_wait.h"
 
-#include "app/app_context.h"
+#include "core/app_context.h"
 #include "graphics/transition.h"
 #include "platform/clock.h"
 
@@ -18,7 +18,7 @@ bool graphicBusy(const LayerPath& path, GraphicObject* screenRoot, GraphicObject
 void runGraphicWait(const LayerPath& path, int64_t flag, queue::CommandQueue& queue,
                     const GraphicWaitHooks& hooks) {
     queue.release();
-    app::AppContext* app = app::appContext();
+    core::AppContext* app = core::appContext();
     auto& clock = platform::Clock::instance();
     if (app == nullptr) {
         return;

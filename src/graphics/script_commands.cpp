@@ -6,7 +6,7 @@
 #include <string>
 #include <utility>
 
-#include "app/app_context.h"
+#include "core/app_context.h"
 #include "graphics/graphic_wait.h"
 #include "graphics/transition.h"
 #include "platform/clock.h"
@@ -246,7 +246,7 @@ void registerGraphicCommands() {
         };
         waiter.wait = waitOnInput(input);
         waiter.skipping = [input] {
-            const app::AppContext* app = app::appContext();
+            const core::AppContext* app = core::appContext();
             return (input != nullptr && input->keyHeld(script::key::kControl)) ||
                    (app != nullptr && app->skipMode.load() != 0);
         };

@@ -1,6 +1,6 @@
 #include "graphics/transition.h"
 
-#include "app/app_context.h"
+#include "core/app_context.h"
 #include "platform/clock.h"
 
 namespace vaxo2::graphics {
@@ -37,7 +37,7 @@ std::recursive_mutex& treeMutex() {
     return mutex;
 }
 
-size_t drainCommandQueues(app::AppContext& app, std::unique_ptr<GraphicObject>& transitionTree) {
+size_t drainCommandQueues(core::AppContext& app, std::unique_ptr<GraphicObject>& transitionTree) {
     std::lock_guard lock(treeMutex());
     size_t executed = 0;
     for (queue::CommandQueue* q :
@@ -53,7 +53,7 @@ size_t drainCommandQueues(app::AppContext& app, std::unique_ptr<GraphicObject>& 
     return executed;
 }
 
-bool updateTrees(uint32_t now, app::AppContext& app) {
+bool updateTrees(uint32_t now, core::AppContext& app) {
     std::lock_guard lock(treeMutex());
     bool changed = false;
     if (app.screenRoot != nullptr) {
@@ -65,7 +65,7 @@ bool updateTrees(uint32_t now, app::AppContext& app) {
     return changed;
 }
 
-bool retireFinishedTransition(app::AppContext& app,
+bool retireFinishedTransition(core::AppContext& app,
                               std::unique_ptr<GraphicObject>& transitionTree) {
     std::lock_guard lock(treeMutex());
     if (!transitionTree || !transitionFinished(*transitionTree)) {
@@ -106,7 +106,7 @@ void runTransition(const TransitionArguments& args, queue::CommandQueue& queue,
                 clock.sleep(slice);
             }
             queue.release();
-            const app::AppContext* app = app::appContext();
+            const core::AppContext* app = core::appContext();
             if (app != nullptr &&
                 (app->quitRequested.load() == 1 || app->restartRequested.load() == 1 ||
                  app->dataLoadRequested.load() == 1)) {
@@ -120,7 +120,7 @@ void runTransition(const TransitionArguments& args, queue::CommandQueue& queue,
     bool skipping = false;
     if (waiter.skipping) {
         skipping = waiter.skipping();
-    } else if (const app::AppContext* app = app::appContext()) {
+    } else if (const core::AppContext* app = core::appContext()) {
         skipping = app->skipMode.load() != 0;
     }
     if (!skipping) {

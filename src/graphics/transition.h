@@ -8,7 +8,7 @@
 #include <mutex>
 #include <string>
 
-#include "app/app_context.h"
+#include "core/app_context.h"
 #include "graphics/graphic_object.h"
 #include "queue/command_queue.h"
 
@@ -34,11 +34,11 @@ std::recursive_mutex& treeMutex();
 // executed in a drain replaces `transitionTree` (the previous one is deleted) and is published
 // as app.transitionRoot under the tree lock. Returns the number of commands executed (0:
 // nothing changed through the queues).
-size_t drainCommandQueues(app::AppContext& app, std::unique_ptr<GraphicObject>& transitionTree);
+size_t drainCommandQueues(core::AppContext& app, std::unique_ptr<GraphicObject>& transitionTree);
 
 // Frame step, part 2: advances the screen tree, then the transition tree, to `now`. Returns
 // whether any object of either tree changed (false: the picture on screen is still right).
-bool updateTrees(uint32_t now, app::AppContext& app);
+bool updateTrees(uint32_t now, core::AppContext& app);
 
 // A transition tree whose fade has reached its end is deleted instead of drawn.
 inline bool transitionFinished(const GraphicObject& transitionRoot) {
@@ -46,7 +46,8 @@ inline bool transitionFinished(const GraphicObject& transitionRoot) {
 }
 // Frame step, before drawing: deletes a finished transition tree (and clears
 // app.transitionRoot). Returns true when it deleted one (the frame then changed).
-bool retireFinishedTransition(app::AppContext& app, std::unique_ptr<GraphicObject>& transitionTree);
+bool retireFinishedTransition(core::AppContext& app,
+                              std::unique_ptr<GraphicObject>& transitionTree);
 
 // What the Transition script command needs from the script and input side while it waits.
 struct TransitionWaiter {

@@ -8,7 +8,7 @@
 #include <cstdio>
 #include <new>
 
-#include "app/app_context.h"
+#include "core/app_context.h"
 #include "io/data_file.h"
 #include "io/pack_archive.h"
 #include "io/string_utils.h"
@@ -153,7 +153,7 @@ void ResourceLoader::setGameFolder(const std::string& folder) {
 }
 
 std::string ResourceLoader::gameFolder() const {
-    if (const app::AppContext* context = app::appContext()) {
+    if (const core::AppContext* context = core::appContext()) {
         return context->gameFolder.empty() ? "." : context->gameFolder;
     }
     std::lock_guard lock(mutex_);

@@ -64,15 +64,11 @@ bool Clock::isDriver() const {
 }
 
 bool Clock::quiescentLocked() const {
-    if (static_cast<int>(gRecords.size()) < participants_)
-        return false;
+    if (static_cast<int>(gRecords.size()) < participants_) return false;
     for (const WaitRecord* r : gRecords) {
-        if (r->yield && r->generation != generation_)
-            return false;
-        if (r->timed && timeReached(steppedNow_, r->deadline))
-            return false;
-        if (r->pred && (*r->pred)())
-            return false;
+        if (r->yield && r->generation != generation_) return false;
+        if (r->timed && timeReached(steppedNow_, r->deadline)) return false;
+        if (r->pred && (*r->pred)()) return false;
     }
     return true;
 }
@@ -135,10 +131,8 @@ void Clock::sleep(uint32_t ms) {
 
 bool Clock::waitUntil(const std::function<bool()>& pred, uint32_t timeoutMs) {
     std::unique_lock lock(mutex_);
-    if (pred())
-        return true;
-    if (timeoutMs == 0)
-        return false;
+    if (pred()) return true;
+    if (timeoutMs == 0) return false;
     if (!stepped_) {
         if (timeoutMs == kInfinite) {
             cv_.wait(lock, pred);
@@ -164,14 +158,12 @@ bool Clock::waitUntil(const std::function<bool()>& pred, uint32_t timeoutMs) {
 
 void Clock::notify(const std::function<void()>& change) {
     std::lock_guard lock(mutex_);
-    if (change)
-        change();
+    if (change) change();
     cv_.notify_all();
 }
 
 Clock::Participant::Participant() : registered_(!tlsParticipant && !tlsDriver) {
-    if (!registered_)
-        return;
+    if (!registered_) return;
     Clock& c = instance();
     std::lock_guard lock(c.mutex_);
     tlsParticipant = true;
@@ -188,8 +180,7 @@ Clock::Participant::Participant(Adopt) : registered_(true) {
 }
 
 Clock::Participant::~Participant() {
-    if (!registered_)
-        return;
+    if (!registered_) return;
     Clock& c = instance();
     std::lock_guard lock(c.mutex_);
     tlsParticipant = false;
@@ -198,8 +189,7 @@ Clock::Participant::~Participant() {
 }
 
 Clock::Excused::Excused() : was_(tlsParticipant) {
-    if (!was_)
-        return;
+    if (!was_) return;
     Clock& c = instance();
     std::lock_guard lock(c.mutex_);
     tlsParticipant = false;
@@ -208,8 +198,7 @@ Clock::Excused::Excused() : was_(tlsParticipant) {
 }
 
 Clock::Excused::~Excused() {
-    if (!was_)
-        return;
+    if (!was_) return;
     Clock& c = instance();
     std::lock_guard lock(c.mutex_);
     tlsParticipant = true;

@@ -82,12 +82,9 @@ inline int lParamY(int64_t l) {
 // key was already down, bit 31 on release.
 inline int64_t keyLParam(bool alt, bool wasDown, bool release, uint32_t scanCode = 0) {
     uint32_t v = 1u | ((scanCode & 0xFF) << 16);
-    if (alt)
-        v |= 1u << 29;
-    if (wasDown)
-        v |= 1u << 30;
-    if (release)
-        v |= 1u << 31;
+    if (alt) v |= 1u << 29;
+    if (wasDown) v |= 1u << 30;
+    if (release) v |= 1u << 31;
     return static_cast<int64_t>(v);
 }
 }  // namespace wm

@@ -1,6 +1,6 @@
 #include <atomic>
 
-#include "app/app_context.h"
+#include "core/app_context.h"
 #include "queue/data_commands.h"
 #include "queue/sound_commands.h"
 
@@ -31,7 +31,7 @@ void classQue_DataSave::execute(QueExecuteContext&) {
 }
 
 void classQue_DataLoad::execute(QueExecuteContext&) {
-    if (app::AppContext* app = app::appContext()) {
+    if (core::AppContext* app = core::appContext()) {
         app->dataLoadRequested.store(1);
     }
     if (DataCommandTarget* target = dataCommandTarget()) {

@@ -5,7 +5,7 @@
 #include <optional>
 #include <string>
 
-#include "app/app_context.h"
+#include "core/app_context.h"
 #include "platform/clock.h"
 #include "script/flags.h"
 #include "script/interpreter.h"
@@ -26,13 +26,13 @@ std::optional<std::string> stringArg(const Args& args, int32_t count, int positi
 }
 
 bool stopRaised() {
-    const app::AppContext* app = app::appContext();
+    const core::AppContext* app = core::appContext();
     return app && (app->quitRequested.load() == 1 || app->restartRequested.load() == 1 ||
                    app->dataLoadRequested.load() == 1);
 }
 
 bool skipActive(ScriptInterpreter& in) {
-    const app::AppContext* app = app::appContext();
+    const core::AppContext* app = core::appContext();
     if (app && app->skipMode.load() == 1) return true;
     InputWaiter* w = in.inputWaiter();
     return w && w->keyHeld(key::kControl);
@@ -99,7 +99,7 @@ void wait(ScriptInterpreter& in, const Args& args, int32_t count, ScriptValue*) 
 void keyWait(ScriptInterpreter& in, const Args& args, int32_t count, ScriptValue*) {
     const int64_t time = intArg(args, count, 0).value_or(std::numeric_limits<int64_t>::max());
     ScriptHost& host = in.host();
-    app::AppContext* app = app::appContext();
+    core::AppContext* app = core::appContext();
     host.releaseMainQueue();
     latch(in);
 

@@ -1,6 +1,6 @@
 #include "script/interpreter.h"
 
-#include "app/app_context.h"
+#include "core/app_context.h"
 #include "script/command_table.h"
 #include "script/flow_commands.h"
 
@@ -128,7 +128,7 @@ void ScriptInterpreter::stepCommand(ScriptContext& context) {
 }
 
 bool ScriptInterpreter::stopFlagUp() const {
-    const app::AppContext* app = app::appContext();
+    const core::AppContext* app = core::appContext();
     if (!app) return false;
     return app->windowClosed.load() != 0 || app->quitRequested.load() == 1 ||
            app->restartRequested.load() == 1 || app->dataLoadRequested.load() == 1;
@@ -152,7 +152,7 @@ void ScriptInterpreter::runScripts(const std::optional<std::string>& name) {
 }
 
 void ScriptInterpreter::reloadStep() {
-    if (app::AppContext* app = app::appContext()) app->dataLoadRequested.store(0);
+    if (core::AppContext* app = core::appContext()) app->dataLoadRequested.store(0);
     if (!pending_.empty()) {
         stack_.clear();
         for (auto& c : pending_)

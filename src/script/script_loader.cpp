@@ -1,6 +1,6 @@
 #include "script/script_loader.h"
 
-#include "app/app_context.h"
+#include "core/app_context.h"
 #include "io/resource_loader.h"
 #include "io/text_encoding.h"
 #include "platform/system.h"
@@ -64,7 +64,7 @@ bool ScriptLoader::loadScript(ScriptContext& context, ScriptHost* host) {
                 std::string text;
                 io::decodeTextFile(bytes.data(), bytes.size(), io::kEncodingAnsi, text);
                 if (preConverterEnabled_) {
-                    if (const app::AppContext* app = app::appContext())
+                    if (const core::AppContext* app = core::appContext())
                         preConverter_.setGameFolder(app->gameFolder);
                     preConverter_.convert(context.name, text);
                 }

@@ -23,7 +23,7 @@ RunOptions steppedHeadless() {
 }
 
 // Keeps the scenario alive until the window closes, as a script waiting for input would.
-uint32_t waitForClose(AppContext& ctx) {
+uint32_t waitForClose(core::AppContext& ctx) {
     while (!ctx.windowClosed)
         platform::Clock::instance().sleep(16);
     return 0;
@@ -32,7 +32,7 @@ uint32_t waitForClose(AppContext& ctx) {
 TEST(Runtime, ScenarioStartsOnlyAfterOneCompleteFrame) {
     std::atomic<int32_t> started{-1}, done{-1};
     RuntimeHooks hooks;
-    hooks.runScenario = [&](AppContext& ctx) {
+    hooks.runScenario = [&](core::AppContext& ctx) {
         started = ctx.frameStarted.load();
         done = ctx.frameDone.load();
         return 0u;
@@ -59,13 +59,13 @@ TEST(Runtime, ClosingSavesOnceAfterBothThreadsStopped) {
     };
     std::atomic<bool> scenarioEnded{false};
     RuntimeHooks hooks;
-    hooks.loadSystemData = [&](AppContext&) { note("loadSystem"); };
-    hooks.loadAlreadyData = [&](AppContext&) { note("loadAlready"); };
-    hooks.saveSystemData = [&](AppContext& ctx) {
+    hooks.loadSystemData = [&](core::AppContext&) { note("loadSystem"); };
+    hooks.loadAlreadyData = [&](core::AppContext&) { note("loadAlready"); };
+    hooks.saveSystemData = [&](core::AppContext& ctx) {
         note(scenarioEnded && ctx.windowClosed ? "saveSystem" : "saveSystem-too-early");
     };
-    hooks.saveAlreadyData = [&](AppContext&) { note("saveAlready"); };
-    hooks.runScenario = [&](AppContext& ctx) {
+    hooks.saveAlreadyData = [&](core::AppContext&) { note("saveAlready"); };
+    hooks.runScenario = [&](core::AppContext& ctx) {
         note("scenario");
         waitForClose(ctx);
         scenarioEnded = true;
@@ -290,7 +290,7 @@ TEST(Runtime, ScenarioStartLoadsTheCursorFromTheGame) {
     }
     std::atomic<bool> hadCursor{false};
     RuntimeHooks hooks;
-    hooks.runScenario = [&](AppContext& ctx) {
+    hooks.runScenario = [&](core::AppContext& ctx) {
         hadCursor = ctx.cursor != nullptr;
         return 0u;
     };

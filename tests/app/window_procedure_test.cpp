@@ -32,7 +32,7 @@ class WindowProcedureTest : public ::testing::Test {
     WindowProcedureTest() : proc(ctx, window, display) {
         proc.setInputSink([this](const WindowMessage& m) { input.push_back(m); });
     }
-    AppContext ctx;
+    core::AppContext ctx;
     test::FakeWindow window;
     FakeDisplay display;
     WindowProcedure proc;
@@ -133,7 +133,7 @@ TEST_F(WindowProcedureTest, MouseMessagesPassThrough) {
 }
 
 TEST(WindowFrame, BorderlessFullScreenCoversTheMonitor) {
-    AppContext ctx;
+    core::AppContext ctx;
     test::FakeWindow window;
     FakeDisplay display;
     display.full = true;
@@ -147,7 +147,7 @@ TEST(WindowFrame, BorderlessFullScreenCoversTheMonitor) {
 }
 
 TEST(WindowFrame, LeavingFullScreenCentresOnTheMonitorOnce) {
-    AppContext ctx;
+    core::AppContext ctx;
     ctx.clientWidth = 1280;
     ctx.clientHeight = 720;
     test::FakeWindow window;
@@ -163,7 +163,7 @@ TEST(WindowFrame, LeavingFullScreenCentresOnTheMonitorOnce) {
 }
 
 TEST(WindowFrame, ExclusiveLayoutCentresOnTheDisplayMode) {
-    AppContext ctx;
+    core::AppContext ctx;
     ctx.clientWidth = 1280;
     ctx.clientHeight = 720;
     test::FakeWindow window;

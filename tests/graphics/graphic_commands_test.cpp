@@ -4,7 +4,7 @@
 
 #include <memory>
 
-#include "app/app_context.h"
+#include "core/app_context.h"
 #include "graphics/transition.h"
 #include "queue/command_queue.h"
 
@@ -33,8 +33,8 @@ class GraphicCommands : public ::testing::Test {
     }
     queue::CommandQueue& main() { return queue::mainCommandQueue(); }
 
-    app::AppContext app;
-    app::ScopedAppContext scoped;
+    core::AppContext app;
+    core::ScopedAppContext scoped;
     GraphicObject screen;
     std::unique_ptr<GraphicObject> transition;
 };

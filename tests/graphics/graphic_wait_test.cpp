@@ -5,7 +5,7 @@
 #include <atomic>
 #include <thread>
 
-#include "app/app_context.h"
+#include "core/app_context.h"
 #include "graphics/transition.h"
 #include "platform/clock.h"
 
@@ -16,7 +16,7 @@ namespace {
 // tree under the tree lock.
 class FakeFrames {
   public:
-    FakeFrames(app::AppContext& app, int changeAtFrame, std::function<void()> change)
+    FakeFrames(core::AppContext& app, int changeAtFrame, std::function<void()> change)
         : thread_([&app, changeAtFrame, change, this] {
               for (int frame = 1; !stop_.load() && frame < 2000; ++frame) {
                   app.frameStarted.store(frame);
@@ -51,8 +51,8 @@ class GraphicWaitTest : public ::testing::Test {
         running.remaining = 50000;
         object->slots[1] = running;
     }
-    app::AppContext app;
-    app::ScopedAppContext scoped;
+    core::AppContext app;
+    core::ScopedAppContext scoped;
     GraphicObject screen;
     GraphicObject* object = nullptr;
     queue::CommandQueue queue;

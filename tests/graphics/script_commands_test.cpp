@@ -5,7 +5,7 @@
 #include <map>
 #include <string>
 
-#include "app/app_context.h"
+#include "core/app_context.h"
 #include "graphics/transition.h"
 #include "platform/clock.h"
 #include "script/command_table.h"
@@ -165,8 +165,8 @@ class TransitionCommand : public ::testing::Test {
         app.screenRoot = &screen;
     }
     ~TransitionCommand() override { app.transitionRoot = nullptr; }
-    app::AppContext app;
-    app::ScopedAppContext scoped;
+    core::AppContext app;
+    core::ScopedAppContext scoped;
     GraphicObject screen;
     queue::CommandQueue queue;
 };
@@ -287,8 +287,8 @@ class RecordingInput : public script::InputWaiter {
 
 TEST(RegisteredGraphicCommands, TransitionWaitsOnEnterControlAndClick) {
     platform::Clock::instance().useReal();
-    app::AppContext app;
-    app::ScopedAppContext scoped(app);
+    core::AppContext app;
+    core::ScopedAppContext scoped(app);
     registerGraphicCommands();
     script::ScriptInterpreter interpreter;
     std::vector<std::pair<script::TriggerKind, int32_t>> triggers;

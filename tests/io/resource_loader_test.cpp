@@ -5,7 +5,7 @@
 #include <atomic>
 #include <thread>
 
-#include "app/app_context.h"
+#include "core/app_context.h"
 #include "io/data_file.h"
 #include "io/pack_writer.h"
 #include "io_test_support.h"
@@ -96,9 +96,9 @@ TEST_F(ResourceLoaderTest, ContextGameFolderWinsOverTheSetter) {
     writeFile(dir.file("where.txt"), "setter folder");
     EXPECT_EQ(load("where.txt"), "setter folder");
     {
-        app::AppContext context;
+        core::AppContext context;
         context.gameFolder = other.path();
-        app::ScopedAppContext scope(context);
+        core::ScopedAppContext scope(context);
         EXPECT_EQ(load("where.txt"), "context folder");
     }
     EXPECT_EQ(load("where.txt"), "setter folder");

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "app/app_context.h"
+#include "core/app_context.h"
 #include "queue/data_commands.h"
 #include "queue/sound_commands.h"
 
@@ -220,14 +220,14 @@ struct RecordingData : DataCommandTarget {
     bool flagWhenLoading = false;
     void save(const classQue_DataSave& c) override { seen.push_back("save " + c.path); }
     void load(const classQue_DataLoad& c) override {
-        flagWhenLoading = app::appContext()->dataLoadRequested.load() == 1;
+        flagWhenLoading = core::appContext()->dataLoadRequested.load() == 1;
         seen.push_back("load " + c.path);
     }
 };
 
 TEST(QueuedCommands, DataLoadRaisesTheStopFlagBeforeLoading) {
-    app::AppContext app;
-    app::ScopedAppContext scoped(app);
+    core::AppContext app;
+    core::ScopedAppContext scoped(app);
     RecordingData data;
     setDataCommandTarget(&data);
     CommandQueue queue;

@@ -7,7 +7,7 @@
 #include <map>
 #include <thread>
 
-#include "app/app_context.h"
+#include "core/app_context.h"
 #include "io/resource_loader.h"
 #include "platform/clock.h"
 #include "platform/system.h"
@@ -74,9 +74,9 @@ Expected expectedFrom(const std::string& path) {
 
 TEST(DemoScenario, StartScriptRunsOnAScenarioThread) {
     platform::setMessageBoxesInteractive(false);
-    app::AppContext appCtx;
+    core::AppContext appCtx;
     appCtx.gameFolder = std::string(VAXO2_TEST_DATA) + "/../demo/game";
-    app::ScopedAppContext scoped(appCtx);
+    core::ScopedAppContext scoped(appCtx);
     io::ResourceLoader::instance().reset();
 
     std::map<std::string, int> calls;

@@ -7,7 +7,7 @@
 #include <map>
 #include <thread>
 
-#include "app/app_context.h"
+#include "core/app_context.h"
 #include "script/command_table.h"
 #include "script/flags.h"
 #include "script/flow_commands.h"
@@ -105,8 +105,8 @@ class InterpreterTest : public ::testing::Test {
         setCommandHandler("TitleMenu", nullptr);
     }
 
-    app::AppContext appCtx;
-    app::ScopedAppContext scoped{appCtx};
+    core::AppContext appCtx;
+    core::ScopedAppContext scoped{appCtx};
     RecordingHost host;
     ScriptInterpreter in;
     std::map<std::string, std::string> files;

@@ -5,7 +5,7 @@
 #include <filesystem>
 #include <fstream>
 
-#include "app/app_context.h"
+#include "core/app_context.h"
 #include "io/resource_loader.h"
 #include "platform/system.h"
 #include "script/compiler.h"
@@ -53,8 +53,8 @@ class LoaderTest : public ::testing::Test {
     }
 
     fs::path dir;
-    app::AppContext appCtx;
-    app::ScopedAppContext scoped{appCtx};
+    core::AppContext appCtx;
+    core::ScopedAppContext scoped{appCtx};
     ScriptLoader loader;
     ScriptHost host;
 };

@@ -46,8 +46,7 @@ class DlLibrary final : public DynamicLibrary {
 // gain a hash of the whole name, so distinct folders still get distinct locks.
 std::string lockFileName(const std::string& name) {
     constexpr size_t kMax = 200;
-    if (name.size() <= kMax)
-        return name;
+    if (name.size() <= kMax) return name;
     uint64_t h = 1469598103934665603ull;
     for (unsigned char c : name) {
         h ^= c;
@@ -77,10 +76,8 @@ int showMessageBox(const std::string& textUtf8, const std::string& captionUtf8, 
             {SDL_MESSAGEBOX_BUTTON_RETURNKEY_DEFAULT, mb::kIdRetry, "Retry"},
             {SDL_MESSAGEBOX_BUTTON_ESCAPEKEY_DEFAULT, mb::kIdCancel, "Cancel"}};
         uint32_t flags = SDL_MESSAGEBOX_INFORMATION;
-        if ((style & 0xF0) == mb::kIconError)
-            flags = SDL_MESSAGEBOX_ERROR;
-        if ((style & 0xF0) == mb::kIconWarning)
-            flags = SDL_MESSAGEBOX_WARNING;
+        if ((style & 0xF0) == mb::kIconError) flags = SDL_MESSAGEBOX_ERROR;
+        if ((style & 0xF0) == mb::kIconWarning) flags = SDL_MESSAGEBOX_WARNING;
         SDL_MessageBoxData data{flags,
                                 nullptr,
                                 captionUtf8.c_str(),
@@ -89,8 +86,7 @@ int showMessageBox(const std::string& textUtf8, const std::string& captionUtf8, 
                                 retryCancel ? rcButtons : okButtons,
                                 nullptr};
         int answer = 0;
-        if (SDL_ShowMessageBox(&data, &answer) == 0 && answer > 0)
-            return answer;
+        if (SDL_ShowMessageBox(&data, &answer) == 0 && answer > 0) return answer;
     }
     std::fprintf(stderr, "[%s] %s\n", captionUtf8.c_str(), textUtf8.c_str());
     return retryCancel ? mb::kIdCancel : mb::kIdOk;
@@ -126,8 +122,7 @@ std::unique_ptr<DynamicLibrary> loadDynamicLibrary(const std::string& path, std:
 std::string currentDirectory() {
     std::vector<char> buf(4096);
     while (!getcwd(buf.data(), buf.size())) {
-        if (buf.size() > (1u << 20))
-            return ".";
+        if (buf.size() > (1u << 20)) return ".";
         buf.resize(buf.size() * 2);
     }
     return buf.data();
@@ -150,8 +145,7 @@ bool writePng(const std::string& path, const uint8_t* rgba, int width, int heigh
         return false;
     }
     const bool ok = IMG_SavePNG(s, path.c_str()) == 0;
-    if (!ok)
-        error = IMG_GetError();
+    if (!ok) error = IMG_GetError();
     SDL_FreeSurface(s);
     return ok;
 }

@@ -1,8 +1,9 @@
 #pragma once
-// The one application context, reached from every thread through appContext(). It is plain
-// data: the objects it points at are owned by the runtime object that builds the subsystems
-// (app/runtime.h), which also publishes and withdraws the context. Single-byte flags are written
-// by one thread and polled by others without a lock.
+// The one application context, reached from every thread through appContext(). It sits below
+// every subsystem: they all read it, none owns it. It is plain data: the objects it points at
+// are owned by the runtime object that builds the subsystems (app/runtime.h), which also
+// publishes and withdraws the context. Single-byte flags are written by one thread and polled
+// by others without a lock.
 #include <atomic>
 #include <cstdint>
 #include <string>
@@ -22,7 +23,7 @@ namespace vaxo2::script {
 class ScriptRunner;
 }
 
-namespace vaxo2::app {
+namespace vaxo2::core {
 
 struct AppContext {
     platform::Window* window = nullptr;
@@ -99,4 +100,4 @@ class ScopedAppContext {
     AppContext* previous_;
 };
 
-}  // namespace vaxo2::app
+}  // namespace vaxo2::core
