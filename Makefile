@@ -2,6 +2,8 @@
 # configures once and rebuilds only what changed.
 JOBS ?= $(shell nproc)
 BUILD ?= build
+# ccache, when the machine has it, makes rebuilds in several checkouts cheap.
+LAUNCHER := $(if $(shell command -v ccache),-DCMAKE_C_COMPILER_LAUNCHER=ccache -DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
 CMAKE_FLAGS ?=
 
 .PHONY: all deps build test test-asan fuzz demo bench format clean
@@ -12,7 +14,7 @@ deps:
 	@scripts/install-deps.sh
 
 $(BUILD)/CMakeCache.txt: | deps
-	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo $(CMAKE_FLAGS)
+	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo $(LAUNCHER) $(CMAKE_FLAGS)
 
 build: deps $(BUILD)/CMakeCache.txt
 	cmake --build $(BUILD) -j$(JOBS)
@@ -27,7 +29,7 @@ ifneq ($(CI),)
 endif
 
 test-asan: deps
-	@[ -f build-asan/CMakeCache.txt ] || cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=Debug -DVAXO2_SANITIZE=ON -DVAXO2_BENCH=OFF
+	@[ -f build-asan/CMakeCache.txt ] || cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=Debug -DVAXO2_SANITIZE=ON -DVAXO2_BENCH=OFF $(LAUNCHER)
 	cmake --build build-asan -j$(JOBS)
 	scripts/run-tests.sh build-asan
 
