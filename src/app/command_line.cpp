@@ -18,6 +18,7 @@ const char* const kUsageText =
     "                         interval, as fast as the machine allows\n"
     "  --exit-after MS        close the window MS milliseconds after the start and shut down\n"
     "  --screenshot MS:FILE   write the frame presented at MS as a PNG (repeatable)\n"
+    "  --dump-tree MS:FILE    write the scene tree at MS as JSON (repeatable)\n"
     "  --input FILE           feed timed input events from FILE (see README)\n"
     "  --size WxH             client area size (default 1280x720)\n"
     "  --codepage NAME        charset of scripts and texts without a byte-order mark\n"
@@ -187,6 +188,16 @@ std::optional<RunOptions> parseCommandLine(int argc, const char* const* argv, st
                 return std::nullopt;
             }
             o.screenshots.push_back({ms, v.substr(colon + 1)});
+        } else if (a == "--dump-tree") {
+            if (!value(v)) return std::nullopt;
+            const auto colon = v.find(':');
+            uint32_t ms = 0;
+            if (colon == std::string::npos || !parseUint(v.substr(0, colon), ms) ||
+                colon + 1 >= v.size()) {
+                error = "--dump-tree wants MS:FILE.json, not '" + v + "'";
+                return std::nullopt;
+            }
+            o.treeDumps.push_back({ms, v.substr(colon + 1)});
         } else if (a == "--input") {
             if (!value(v)) return std::nullopt;
             std::ifstream f(v, std::ios::binary);

@@ -25,6 +25,8 @@ struct RunOptions {
     bool stepped = false;
     std::optional<uint32_t> exitAfter;
     std::vector<ScreenshotRequest> screenshots;
+    // --dump-tree: the scene tree as JSON at those times (the first frame at or after each).
+    std::vector<ScreenshotRequest> treeDumps;
     std::vector<TimedMessage> input;
     int clientWidth = 1280;
     int clientHeight = 720;

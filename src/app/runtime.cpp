@@ -4,11 +4,15 @@
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
+#include <fstream>
 
 #include "app/frame_pacing.h"
 #include "app/ticker.h"
+#include "graphics/game_fonts.h"
 #include "graphics/script_commands.h"
+#include "graphics/text_commands.h"
 #include "graphics/transition.h"
+#include "graphics/tree_dump.h"
 #include "io/cursor_file.h"
 #include "platform/clock.h"
 #include "platform/screenshot.h"
@@ -30,6 +34,7 @@ constexpr const char* kCursorFile = "system\\ceol.cur";
 Runtime::Runtime(RunOptions options, RuntimeHooks hooks)
     : options_(std::move(options)), hooks_(std::move(hooks)) {
     screenshotTaken_.assign(options_.screenshots.size(), false);
+    treeDumpWritten_.assign(options_.treeDumps.size(), false);
 }
 
 Runtime::~Runtime() = default;
@@ -52,11 +57,17 @@ int Runtime::run() {
     device_.setMessageSink([](const std::string& text, const std::string& caption) {
         platform::showMessageBox(text, caption, platform::mb::kIconWarning);
     });
+    textEngine_ = std::make_unique<graphics::TextEngine>();
+    textEngine_->install();
     scriptHost_ = std::make_unique<RuntimeScriptHost>(*context_);
+    scriptHost_->setTextEngine(textEngine_.get());
     runner_ = std::make_unique<script::ScriptRunner>();
     runner_->setHost(scriptHost_.get());
     context_->scriptRunner = runner_.get();
     graphics::registerGraphicCommands();
+    graphics::registerTextCommands();
+    // The default fonts, resolved once: the game's own font files, then the installed faces.
+    textEngine_->startFonts(graphics::gameFaceResolver(context_->gameFolder));
     // Commands left in the process-wide queues by an earlier run in this process are stale.
     queue::mainCommandQueue().clear();
     queue::systemCommandQueue().clear();
@@ -102,6 +113,7 @@ int Runtime::run() {
     scriptHost_.reset();
     transitionTree_.reset();
     screenRoot_.reset();
+    textEngine_.reset();
     window_.reset();
     published_.reset();
     context_.reset();
@@ -240,7 +252,9 @@ void Runtime::frameStep() {
     ctx.frameStarted.fetch_add(1);
     const size_t executed = graphics::drainCommandQueues(ctx, transitionTree_);
     const uint32_t now = Clock::instance().now();
+    textEngine_->setBackend(device_.backend());
     const bool changed = graphics::updateTrees(now, ctx);
+    writeDueTreeDumps(now - runStart_);
     // An idle frame (nothing executed, nothing changed, no repaint asked for) is not drawn or
     // presented again: the picture on screen stays, the frame counters still advance.
     if (executed > 0 || changed || options_.redrawIdleFrames) device_.invalidate();
@@ -275,6 +289,22 @@ void Runtime::requestDueScreenshots(uint32_t sinceStart) {
                                  error.c_str());
                 }
             });
+    }
+}
+
+void Runtime::writeDueTreeDumps(uint32_t sinceStart) {
+    for (size_t i = 0; i < options_.treeDumps.size(); ++i) {
+        if (treeDumpWritten_[i] || options_.treeDumps[i].at > sinceStart) continue;
+        treeDumpWritten_[i] = true;
+        std::string json;
+        {
+            std::lock_guard lock(graphics::treeMutex());
+            json = graphics::dumpTreeJson(sinceStart, screenRoot_.get(), transitionTree_.get());
+        }
+        const std::string& file = options_.treeDumps[i].file;
+        std::ofstream out(file, std::ios::binary | std::ios::trunc);
+        out << json;
+        if (!out.good()) std::fprintf(stderr, "vaxo2: tree dump %s failed\n", file.c_str());
     }
 }
 

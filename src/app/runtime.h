@@ -15,6 +15,7 @@
 #include "core/app_context.h"
 #include "graphics/display_device.h"
 #include "graphics/graphic_object.h"
+#include "graphics/text_engine.h"
 #include "platform/threads.h"
 #include "platform/window.h"
 #include "script/interpreter.h"
@@ -77,6 +78,7 @@ class Runtime : public DisplayControl {
     uint32_t scenarioThreadProc(platform::WorkerThread& self);
     void frameStep();
     void requestDueScreenshots(uint32_t sinceStart);
+    void writeDueTreeDumps(uint32_t sinceStart);
     uint32_t runScenarioScripts();
     void waitForDrawnFrame();
     void loadCursor();
@@ -95,12 +97,14 @@ class Runtime : public DisplayControl {
     size_t nextInput_ = 0;
     bool exitPosted_ = false;
     std::vector<bool> screenshotTaken_;
+    std::vector<bool> treeDumpWritten_;
 
     // The subsystems, built in dependency order and owned for the whole run. The context
     // points at them.
     graphics::DisplayDevice device_;
     std::unique_ptr<graphics::GraphicObject> screenRoot_;
     std::unique_ptr<graphics::GraphicObject> transitionTree_;
+    std::unique_ptr<graphics::TextEngine> textEngine_;
     std::unique_ptr<RuntimeScriptHost> scriptHost_;
     std::unique_ptr<script::ScriptRunner> runner_;
 };

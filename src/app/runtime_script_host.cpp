@@ -3,6 +3,7 @@
 #include <memory>
 
 #include "graphics/graphic_commands.h"
+#include "graphics/transition.h"
 #include "platform/clock.h"
 #include "queue/command_queue.h"
 #include "queue/sound_commands.h"
@@ -29,6 +30,30 @@ void RuntimeScriptHost::waitForFrame() {
     const int32_t target = context_.frameStarted.load();
     while (context_.frameDone.load() - target < 0 && !context_.stopRequested())
         clock.sleep(0);
+}
+
+void RuntimeScriptHost::queueTextDrawingAllFinish() {
+    auto finish = std::make_unique<graphics::classQue_GraphicStdTextDrawingAllFinish>();
+    finish->targetMask = 1;
+    queue::mainCommandQueue().push(std::move(finish));
+}
+
+std::optional<int64_t> RuntimeScriptHost::messageDisplayTime() {
+    std::lock_guard lock(graphics::treeMutex());
+    const graphics::GraphicObject* message =
+        graphics::GraphicObject::find(context_.screenRoot, graphics::LayerPath{100});
+    if (message == nullptr) return std::nullopt;
+    return graphics::messageDisplayTime(*message);
+}
+
+bool RuntimeScriptHost::messageTextDrawing() {
+    if (textEngine_ == nullptr || context_.screenRoot == nullptr) return false;
+    std::lock_guard lock(graphics::treeMutex());
+    return textEngine_->textAppearing(*context_.screenRoot);
+}
+
+void RuntimeScriptHost::clearMessageTextGuard() {
+    if (textEngine_ != nullptr) textEngine_->clearGuard();
 }
 
 }  // namespace vaxo2::app

@@ -2,6 +2,7 @@
 // What the script commands need from the running application: the main queue, the render
 // thread's frames and the cleanup that Restart queues.
 #include "core/app_context.h"
+#include "graphics/text_engine.h"
 #include "script/script_host.h"
 
 namespace vaxo2::app {
@@ -14,8 +15,17 @@ class RuntimeScriptHost : public script::ScriptHost {
     void queueRestartCleanup() override;
     void waitForFrame() override;
 
+    // Message text: finishing all of it, the automatic-play time of the page at layer 100, and
+    // the guard KeyWait consults while characters appear.
+    void setTextEngine(graphics::TextEngine* engine) { textEngine_ = engine; }
+    void queueTextDrawingAllFinish() override;
+    std::optional<int64_t> messageDisplayTime() override;
+    bool messageTextDrawing() override;
+    void clearMessageTextGuard() override;
+
   private:
     core::AppContext& context_;
+    graphics::TextEngine* textEngine_ = nullptr;
 };
 
 }  // namespace vaxo2::app

@@ -67,6 +67,11 @@ void GpuRenderBackend::destroyTexture(TextureId texture) {
     gpu_.destroyTexture(texture);
 }
 
+bool GpuRenderBackend::updateTexture(TextureId texture, int32_t x, int32_t y, int32_t width,
+                                     int32_t height, const uint8_t* bgra) {
+    return gpu_.updateTexture(texture, x, y, width, height, bgra);
+}
+
 TextureId GpuRenderBackend::createRenderTarget(int32_t width, int32_t height) {
     return gpu_.createRenderTarget(width, height);
 }
@@ -103,14 +108,18 @@ void GpuRenderBackend::drawQuad(const QuadDraw& quad) {
                                              : platform::BlendMode::Alpha);
     gpu_.setWorldMatrix(toArray(quad.world));
     platform::GpuVertex vertices[4];
+    // A tinted glyph carries its colour in the vertices, beside the alpha byte.
+    const uint32_t tint = quad.tinted ? (quad.tint & 0xFFFFFFu) : 0;
     for (int i = 0; i < 4; ++i) {
         const TileVertex& v = quad.vertices[i];
-        vertices[i] = platform::GpuVertex{v.x, v.y, v.z, v.diffuse, v.u, v.v};
+        const uint32_t diffuse = quad.tinted ? ((v.diffuse & 0xFF000000u) | tint) : v.diffuse;
+        vertices[i] = platform::GpuVertex{v.x, v.y, v.z, diffuse, v.u, v.v};
     }
     // Only the built-in program is known; any other name draws with the plain stages.
-    const platform::ShadeMode mode = quad.program == ":AlphaIgnore"
-                                         ? platform::ShadeMode::AlphaIgnore
-                                         : platform::ShadeMode::TextureAlphaModulate;
+    platform::ShadeMode mode = quad.program == ":AlphaIgnore"
+                                   ? platform::ShadeMode::AlphaIgnore
+                                   : platform::ShadeMode::TextureAlphaModulate;
+    if (quad.tinted && quad.program.empty()) mode = platform::ShadeMode::TintedCoverage;
     gpu_.drawQuad(quad.texture, vertices, mode);
     gpu_.setBlendMode(platform::BlendMode::Off);
 }

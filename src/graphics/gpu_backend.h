@@ -20,6 +20,8 @@ class GpuRenderBackend : public RenderBackend {
     int32_t maxTextureSize() override;
     TextureId createTexture(int32_t width, int32_t height, const uint8_t* bgra) override;
     void destroyTexture(TextureId texture) override;
+    bool updateTexture(TextureId texture, int32_t x, int32_t y, int32_t width, int32_t height,
+                       const uint8_t* bgra) override;
     TextureId createRenderTarget(int32_t width, int32_t height) override;
     void backBufferSize(int32_t& width, int32_t& height) override;
     void beginRenderTarget(TextureId target) override;

@@ -1,6 +1,7 @@
 #include "graphics/graphic_commands.h"
 
 #include "core/app_context.h"
+#include "graphics/text_layout.h"
 
 namespace vaxo2::graphics {
 
@@ -102,22 +103,9 @@ void classQue_GraphicAllDelete::execute(QueExecuteContext& context) {
 }
 
 void classQue_PageFeed::execute(QueExecuteContext& context) {
-    GraphicObject* object = resolve(context);
-    if (object == nullptr) {
-        return;
+    if (GraphicObject* object = resolve(context)) {
+        feedPage(*object);
     }
-    object->glyphChildren.clear();
-    object->text.clear();
-    object->textRequests.clear();
-    const uint8_t noLineBreak = object->textLayout.noLineBreak;
-    const queue::OptionalInt fontOverride = object->textLayout.fontOverride;
-    const queue::OptionalInt colorOverride = object->textLayout.colorOverride;
-    object->textLayout = TextLayoutState{};
-    // The feed resets the cursor, not the settings carried across pages.
-    object->textLayout.noLineBreak = noLineBreak;
-    object->textLayout.fontOverride = fontOverride;
-    object->textLayout.colorOverride = colorOverride;
-    object->markChanged();
 }
 
 void classQue_GraphicStdOutText::execute(QueExecuteContext& context) {

@@ -42,15 +42,19 @@ struct TextLayoutState {
 };
 
 class GraphicObject;
+class RenderBackend;
 
 // The text engine plugs in here: it lays pending requests out into glyph children during the
-// update and tints shared glyph textures just before a glyph draws.
+// update and gives each glyph its colour just before it draws.
 class TextEngineHooks {
   public:
     virtual ~TextEngineHooks() = default;
     // Returns true when it processed anything (the object then counts as changed).
     virtual bool processPendingText(GraphicObject& object) = 0;
-    virtual void tintBeforeDraw(GraphicObject& object) = 0;
+    // Before an object showing a text source draws (and before its source is realized): true
+    // with `rgb` (0xRRGGBB) when the source's coverage is to be drawn in that colour. Shared
+    // glyph textures are never rewritten for a colour.
+    virtual bool glyphTint(GraphicObject& object, RenderBackend& backend, uint32_t& rgb) = 0;
     // After a restore from a save slot: lays the stored text out again.
     virtual void relayout(GraphicObject& object) = 0;
 };
@@ -126,7 +130,7 @@ class GraphicObject {
     uint8_t byteFlag = 0;
     std::string text;
     std::deque<TextRequest> textRequests;
-    // Glyphs: the colour the text engine gives them (tinted at draw time when given).
+    // Glyphs: the colour the text engine gives them (applied at draw time when given).
     queue::OptionalInt color;
     std::map<int64_t, StirSlot> slots;
     ChildMap layerChildren;

@@ -11,7 +11,7 @@ GraphicSource::~GraphicSource() {
 }
 
 void GraphicSource::releaseTextures() {
-    if (backend != nullptr) {
+    if (backend != nullptr && !sharedTextures) {
         for (const Tile& tile : tiles) {
             if (tile.texture != 0) {
                 backend->destroyTexture(tile.texture);

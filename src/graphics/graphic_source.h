@@ -96,6 +96,9 @@ class GraphicSource {
     std::unique_ptr<SourceExtension> extension;
     // The backend the textures were made on (to release them).
     RenderBackend* backend = nullptr;
+    // The tiles show parts of textures owned elsewhere (glyph pages): a release forgets them
+    // instead of destroying them.
+    bool sharedTextures = false;
 
   private:
     friend class SourceCache;

@@ -33,6 +33,10 @@ struct QuadDraw {
     TileVertex vertices[4];  // triangle strip, diffuse already holds the alpha byte
     Mat4 world;
     StencilMode stencil = StencilMode::TestEqual255;
+    // Text glyphs: the texture's alpha is coverage and the colour is `tint` (0xRRGGBB), so one
+    // shared glyph texture shows in every object's own colour without being rewritten.
+    bool tinted = false;
+    uint32_t tint = 0;
     // Non-empty: the built-in program of that name (":AlphaIgnore" takes colour from the
     // texture and alpha from the vertex). Empty: texture colour, texture alpha x vertex alpha.
     std::string program;
@@ -51,6 +55,12 @@ class RenderBackend {
     // A texture of w x h BGRA pixels (rows of w * 4 bytes); 0 when it cannot be made.
     virtual TextureId createTexture(int32_t width, int32_t height, const uint8_t* bgra) = 0;
     virtual void destroyTexture(TextureId texture) = 0;
+    // Replaces a rectangle of a texture (glyph pages); false when it does not fit or the
+    // backend cannot.
+    virtual bool updateTexture(TextureId /*texture*/, int32_t /*x*/, int32_t /*y*/,
+                               int32_t /*width*/, int32_t /*height*/, const uint8_t* /*bgra*/) {
+        return false;
+    }
 
     // Render target of that size with a depth-stencil buffer; 0 when it cannot be made. Its
     // texture is sampled like any other: v = 0 is the top row of what was drawn into it.

@@ -170,13 +170,15 @@ void drawObject(GraphicObject& object, RenderBackend& backend, bool allowRenderT
     if (!drawable) {
         return;
     }
+    bool tinted = false;
+    uint32_t tint = 0;
+    if (kind == SourceKind::TextSurface) {
+        if (TextEngineHooks* hooks = textEngineHooks()) {
+            tinted = hooks->glyphTint(object, backend, tint);
+        }
+    }
     if (!realizeSource(source, backend)) {
         return;
-    }
-    if (object.color.given) {
-        if (TextEngineHooks* hooks = textEngineHooks()) {
-            hooks->tintBeforeDraw(object);
-        }
     }
     const uint32_t alpha = alphaByte(object.transmittance);
     if (alpha == 0) {
@@ -192,6 +194,8 @@ void drawObject(GraphicObject& object, RenderBackend& backend, bool allowRenderT
         quad.program = object.shader->name();
     }
     quad.stencil = stencilModeFor(object.StencilAction);
+    quad.tinted = tinted;
+    quad.tint = tint;
     const uint32_t diffuse = (alpha << 24) | 0xFFFFFFu;
     for (const Tile& tile : source.tiles) {
         if (tile.texture == 0) {

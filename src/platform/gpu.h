@@ -70,6 +70,9 @@ enum class ShadeMode : int32_t {
     AlphaIgnore,
     // colour and alpha from the vertex (no texture)
     VertexColour,
+    // colour from the vertex, alpha = texture alpha x vertex alpha: coverage textures (text
+    // glyphs) drawn in a per-quad colour
+    TintedCoverage,
 };
 
 struct GpuCaps {

@@ -77,6 +77,22 @@ class RecordingBackend : public RenderBackend {
         return id;
     }
     void destroyTexture(TextureId texture) override { textures.erase(texture); }
+    int updates = 0;
+    bool updateTexture(TextureId texture, int32_t x, int32_t y, int32_t w, int32_t h,
+                       const uint8_t* bgra) override {
+        auto it = textures.find(texture);
+        if (it == textures.end() || x < 0 || y < 0 || x + w > it->second.width ||
+            y + h > it->second.height) {
+            return false;
+        }
+        ++updates;
+        for (int32_t row = 0; row < h; ++row) {
+            std::memcpy(
+                &it->second.pixels[(static_cast<size_t>(y + row) * it->second.width + x) * 4],
+                bgra + static_cast<size_t>(row) * w * 4, static_cast<size_t>(w) * 4);
+        }
+        return true;
+    }
     TextureId createRenderTarget(int32_t w, int32_t h) override {
         const TextureId id = next_++;
         textures[id] = Texture{w, h, {}, true, ":target"};

@@ -33,7 +33,9 @@ void main() {
 )";
 
 // A batch binds up to 16 textures; each vertex names its unit (low byte) and how its colour is
-// formed (next byte: 0 texture alpha x vertex alpha, 1 vertex alpha only, 2 vertex colour).
+// formed (next byte: 0 texture alpha x vertex alpha, 1 vertex alpha only, 2 vertex colour,
+// 3 vertex colour with texture alpha x vertex alpha: glyph coverage in the quad's own tint, so
+// glyphs of every colour share their pages and their draw call).
 // The unit is picked with constant indices, and sampled at level 0 so that no derivatives are
 // needed inside the branch.
 const char* const kFragmentShader = R"(#version 330 core
@@ -71,6 +73,8 @@ void main() {
     vec4 t = sampleUnit(vSlotAndMode & 255u);
     if (mode == 1u) {
         fragColour = vec4(t.rgb, vColour.a);
+    } else if (mode == 3u) {
+        fragColour = vec4(vColour.rgb, t.a * vColour.a);
     } else {
         fragColour = vec4(t.rgb, t.a * vColour.a);
     }
