@@ -11,7 +11,7 @@ packages=(
   libvorbis-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   clang libclang-rt-14-dev clang-format
-  imagemagick
+  imagemagick python3
 )
 missing=()
 for p in "${packages[@]}"; do

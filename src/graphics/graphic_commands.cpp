@@ -108,21 +108,33 @@ void classQue_PageFeed::execute(QueExecuteContext& context) {
     }
 }
 
+TextSettings TextSettings::current() {
+    TextSettings out;
+    if (const core::AppContext* app = core::appContext()) {
+        out.textColor = app->textColor;
+        out.textSpeed = app->textSpeed;
+        out.appearStartDelay = app->appearStartDelay;
+        out.autoWait = app->autoWait;
+    }
+    out.taken = true;
+    return out;
+}
+
 void classQue_GraphicStdOutText::execute(QueExecuteContext& context) {
     GraphicObject* object = resolve(context);
     if (object == nullptr) {
         return;
     }
-    const core::AppContext* app = core::appContext();
+    const TextSettings app = settings.taken ? settings : TextSettings::current();
     TextRequest request;
     request.text = text;
     request.fontNo = fontNo.given ? static_cast<int64_t>(static_cast<int32_t>(fontNo.value)) : 0;
-    request.color = color.given ? color.value : (app ? app->textColor : 0xFFFFFF);
-    request.charInterval = noWait.valueOr(1) * (app ? app->textSpeed : 100);
+    request.color = color.given ? color.value : app.textColor;
+    request.charInterval = noWait.valueOr(1) * app.textSpeed;
     request.appearMode = 1;
-    request.appearStart = app ? app->appearStartDelay : 300;
+    request.appearStart = app.appearStartDelay;
     request.repeatAppearance = 0;
-    request.repeatPeriod = app ? app->autoWait : 1000;
+    request.repeatPeriod = app.autoWait;
     object->textRequests.push_back(std::move(request));
 }
 
@@ -131,11 +143,11 @@ void classQue_GraphicStdOutTextX::execute(QueExecuteContext& context) {
     if (object == nullptr) {
         return;
     }
-    const core::AppContext* app = core::appContext();
+    const TextSettings app = settings.taken ? settings : TextSettings::current();
     TextRequest request;
     request.text = text;
     request.fontNo = fontNo.valueOr(0);
-    request.color = color.given ? color.value : (app ? app->textColor : 0xFFFFFF);
+    request.color = color.given ? color.value : app.textColor;
     request.charInterval = charInterval.valueOr(0);
     request.appearMode = appearMode.valueOr(0);
     request.appearStart = appearStart.valueOr(0);

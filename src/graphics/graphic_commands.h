@@ -69,9 +69,25 @@ class classQue_PageFeed : public PathCommand {
     void execute(QueExecuteContext& context) override;
 };
 
+// The application's text settings as the script had them when it queued a text. Taken by the
+// handler on the scenario thread: a setting changed by a later statement must not reach text
+// queued before it (the render thread executes the batch only at the next frame), and the
+// render thread then never reads settings the scenario thread is writing.
+struct TextSettings {
+    bool taken = false;
+    int64_t textColor = 0xFFFFFF;
+    int64_t textSpeed = 100;
+    int64_t appearStartDelay = 300;
+    int64_t autoWait = 1000;
+
+    // The published context's settings (the defaults without one).
+    static TextSettings current();
+};
+
 class classQue_GraphicStdOutText : public PathCommand {
   public:
     void execute(QueExecuteContext& context) override;
+    TextSettings settings;  // not taken: the context's at execution
     std::string text;
     OptionalInt color;
     OptionalInt fontNo;
@@ -81,6 +97,7 @@ class classQue_GraphicStdOutText : public PathCommand {
 class classQue_GraphicStdOutTextX : public PathCommand {
   public:
     void execute(QueExecuteContext& context) override;
+    TextSettings settings;  // not taken: the context's at execution
     std::string text;
     OptionalInt fontNo;
     OptionalInt color;

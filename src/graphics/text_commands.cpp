@@ -59,6 +59,7 @@ void queueTextOut(const Args& args, int32_t count, bool skipping, queue::Command
     const std::string text = stringArg(arg(args, count, kName, "Text"));
     if (skipping) {
         auto command = addressed<classQue_GraphicStdOutTextX>(args, count, kName);
+        command->settings = TextSettings::current();
         command->text = text;
         command->fontNo.set(0);
         command->charInterval.set(0);
@@ -67,6 +68,7 @@ void queueTextOut(const Args& args, int32_t count, bool skipping, queue::Command
         queue.push(std::move(command));
     } else {
         auto command = addressed<classQue_GraphicStdOutText>(args, count, kName);
+        command->settings = TextSettings::current();
         command->text = text;
         if (auto color = integerArg(arg(args, count, kName, "Color"))) command->color.set(*color);
         if (auto font = integerArg(arg(args, count, kName, "FontNo"))) command->fontNo.set(*font);

@@ -37,3 +37,17 @@ add_test(NAME e2e_single_instance
   COMMAND ${CMAKE_CURRENT_LIST_DIR}/single_instance.sh $<TARGET_FILE:vaxo2>
           ${CMAKE_CURRENT_LIST_DIR}/games/long_wait ${CMAKE_CURRENT_BINARY_DIR}/e2e/single)
 set_tests_properties(e2e_single_instance PROPERTIES TIMEOUT 60 LABELS e2e)
+
+# Message text with the installed Japanese face: a page that appears character by character
+# (half-way and complete) and picture character sets of both kinds.
+add_golden_test(text_page text_page 4600 1200 4400)
+add_golden_test(text_charset text_charset 400 200)
+# The scene tree as JSON: the layout of the text page, read back by a script.
+find_program(PYTHON3 python3)
+if(PYTHON3)
+  add_test(NAME e2e_tree_dump
+    COMMAND ${PYTHON3} ${CMAKE_CURRENT_LIST_DIR}/check_tree_dump.py $<TARGET_FILE:vaxo2>
+            $<TARGET_FILE:make_test_images> ${CMAKE_CURRENT_LIST_DIR}/games/text_page
+            ${CMAKE_CURRENT_BINARY_DIR}/e2e/tree_dump)
+  set_tests_properties(e2e_tree_dump PROPERTIES TIMEOUT 120 LABELS e2e)
+endif()

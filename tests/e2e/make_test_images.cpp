@@ -61,5 +61,21 @@ int main(int argc, char** argv) {
     ok &= write(dir + "/bar.png", 400, 40, [](int x, int, int w, int) {
         return x < w / 2 ? Rgba{255, 255, 255, 255} : Rgba{0, 0, 0, 255};
     });
+    // A message window: a translucent dark panel.
+    ok &= write(dir + "/window.png", 1000, 240, [](int, int, int, int) {
+        return Rgba{16, 24, 64, 200};
+    });
+    // Character-set pictures of 120 x 120: a mask (a white ring on black, tinted like text)
+    // and a colour picture (a red-to-blue disc that keeps its colours).
+    ok &= write(dir + "/ring_mask.png", 120, 120, [](int x, int y, int, int) {
+        const int dx = x - 60, dy = y - 60, d2 = dx * dx + dy * dy;
+        const uint8_t v = d2 < 50 * 50 && d2 > 30 * 30 ? 255 : 0;
+        return Rgba{v, v, v, 255};
+    });
+    ok &= write(dir + "/disc.png", 120, 120, [](int x, int y, int, int) {
+        const int dx = x - 60, dy = y - 60;
+        if (dx * dx + dy * dy > 55 * 55) return Rgba{0, 0, 0, 0};
+        return Rgba{static_cast<uint8_t>(255 - 2 * x), 64, static_cast<uint8_t>(2 * x), 255};
+    });
     return ok ? 0 : 1;
 }

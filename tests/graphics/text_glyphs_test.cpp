@@ -265,6 +265,9 @@ TEST(TextOutCommand, QueuesTheTextAndRecordsItInTheHistory) {
     queueTextOut(args, 3, false, queue, &app, &history);
     EXPECT_EQ(history.entries.size(), 2u);
 
+    // A setting changed after queueing does not reach text queued before it.
+    app.textColor = 0x000001;
+    app.textSpeed = 1;
     GraphicObject root;
     GraphicObject::create(&root, {100});
     queue.release();
