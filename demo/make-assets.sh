@@ -32,6 +32,8 @@ figure ren '#d84a3a' '#f4d2b0'
 # Message window: translucent dark panel with a light border.
 im -size 1200x220 xc:none -fill '#101830c0' -stroke '#c8d8ff' -strokewidth 3 \
    -draw 'roundrectangle 2,2 1197,217 24,24' "$out/system/window.png"
+# The message text box: transparent; its size is the area the text fills inside the window.
+im -size 1080x170 xc:none "$out/system/textbox.png"
 # A small star used by the looping idle animation.
 im -size 64x64 xc:none -fill '#fff28a' -draw 'polygon 32,2 40,24 62,24 44,38 52,62 32,48 12,62 20,38 2,24 24,24' \
    "$out/system/star.png"

@@ -140,6 +140,8 @@ class Gpu {
     // this submits what is queued. Call it before presenting. Read-back, clears, target and
     // viewport changes submit by themselves.
     virtual void flush() {}
+    // Draw calls submitted so far (for measuring how well quads batch).
+    virtual uint64_t drawCalls() const { return 0; }
 };
 
 // The OpenGL implementation over the context current on this thread. Null with `error` set

@@ -515,6 +515,7 @@ class GlGpu final : public Gpu {
                      static_cast<GLsizeiptr>(pending_.size() * sizeof(PackedVertex)),
                      pending_.data(), GL_STREAM_DRAW);
         glDrawArrays(GL_TRIANGLES, 0, static_cast<GLsizei>(pending_.size()));
+        ++drawCalls_;
         pending_.clear();
         batchUnits_ = 0;
     }
@@ -550,6 +551,8 @@ class GlGpu final : public Gpu {
         flush();
         glFinish();
     }
+
+    uint64_t drawCalls() const override { return drawCalls_; }
 
   private:
     struct PackedVertex {
@@ -675,6 +678,7 @@ class GlGpu final : public Gpu {
     GLuint batchTextures_[kBatchUnits] = {};
     int batchUnits_ = 0;
     DrawState pendingState_;
+    uint64_t drawCalls_ = 0;
 };
 
 }  // namespace
