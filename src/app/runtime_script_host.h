@@ -12,6 +12,8 @@ class RuntimeScriptHost : public script::ScriptHost {
 
     void releaseMainQueue() override;
     void queueRestartCleanup() override;
+    void queueTextDrawingAllFinish() override;
+    void queueStopVoice(int64_t value) override;
     void waitForFrame() override;
 
   private:
