@@ -40,3 +40,10 @@ add_test(NAME e2e_single_instance
   COMMAND ${CMAKE_CURRENT_LIST_DIR}/single_instance.sh $<TARGET_FILE:vaxo2>
           ${CMAKE_CURRENT_LIST_DIR}/games/long_wait ${CMAKE_CURRENT_BINARY_DIR}/e2e/single)
 set_tests_properties(e2e_single_instance PROPERTIES TIMEOUT 60 LABELS e2e)
+
+# Closing during a KeyWait on the real clock; input scripts with unknown names.
+add_test(NAME e2e_input_checks
+  COMMAND ${CMAKE_CURRENT_LIST_DIR}/input_checks.sh $<TARGET_FILE:vaxo2>
+          $<TARGET_FILE:make_test_images> ${CMAKE_CURRENT_LIST_DIR}/games/key_wait
+          ${CMAKE_CURRENT_BINARY_DIR}/e2e/input_checks)
+set_tests_properties(e2e_input_checks PROPERTIES TIMEOUT 60 LABELS e2e)

@@ -369,7 +369,11 @@ TEST_F(InterpreterTest, WaitReleasesAndIgnoresInputUnlessSkipOn) {
     waiter->waits = 0;
     waiter->ctrlHeld = true;
     in.runScripts("s");
-    EXPECT_EQ(waiter->waits, 1);  // Ctrl held: skip
+    EXPECT_EQ(waiter->waits, 0);  // Ctrl already held: skip at once
+    waiter->ctrlHeld = false;
+    appCtx.skipMode = 1;
+    in.runScripts("s");
+    EXPECT_EQ(waiter->waits, 0);  // so does skip mode
 }
 
 TEST_F(InterpreterTest, WaitsEndOnStopFlagsWithoutAWaiter) {
