@@ -11,7 +11,7 @@ if [ -n "${DISPLAY:-}${WAYLAND_DISPLAY:-}" ] && [ -z "${VAXO2_DEMO_HEADLESS:-}" 
 fi
 mkdir -p out
 shots=()
-for t in 500 1200 2600 3200 4000; do
+for t in 1000 1800 2600 3400 4600; do
   shots+=(--screenshot "$t:$root/out/demo-$t.png")
 done
 SDL_AUDIODRIVER=${SDL_AUDIODRIVER:-dummy} "$build/vaxo2" --game "$game" --headless --stepped \
