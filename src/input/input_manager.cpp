@@ -79,12 +79,6 @@ void InputManager::release(int64_t virtualKey) {
     keys_[static_cast<size_t>(virtualKey)].held.store(0);
 }
 
-GamePoint InputManager::toGame(int x, int y) const {
-    int32_t w = 0, h = 0;
-    if (scene_ == nullptr || !scene_->viewportSize(w, h)) w = h = 0;
-    return mapToGame(x, y, w, h);
-}
-
 // ---- messages ----------------------------------------------------------------------------
 
 namespace {

@@ -140,8 +140,6 @@ class InputManager {
     uint64_t pressCount(int64_t virtualKey) const;
     float mouseX() const { return mouseX_.load(); }
     float mouseY() const { return mouseY_.load(); }
-    // A client point in game coordinates for the current viewport.
-    GamePoint toGame(int x, int y) const;
 
     // ---- contexts ----
     // Placed before the first context of lower priority, so among equal priorities the older
