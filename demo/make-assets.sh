@@ -37,4 +37,12 @@ im -size 1080x170 xc:none "$out/system/textbox.png"
 # A small star used by the looping idle animation.
 im -size 64x64 xc:none -fill '#fff28a' -draw 'polygon 32,2 40,24 62,24 44,38 52,62 32,48 12,62 20,38 2,24 24,24' \
    "$out/system/star.png"
+# The backlog panel that system\History.vxs shows: a dark sheet with ruled lines standing for
+# the past messages.
+im -size 1100x600 xc:none -fill '#0c1020e0' -stroke '#c8d8ff' -strokewidth 3 \
+   -draw 'roundrectangle 2,2 1097,597 24,24' -stroke none -fill '#8fa4d8' \
+   -draw 'rectangle 60,80 900,96' -draw 'rectangle 60,140 1000,156' \
+   -draw 'rectangle 60,240 760,256' -draw 'rectangle 60,300 980,316' \
+   -draw 'rectangle 60,400 840,416' -draw 'rectangle 60,460 620,476' \
+   "$out/system/history.png"
 touch "$stamp"

@@ -11,10 +11,10 @@ if [ -n "${DISPLAY:-}${WAYLAND_DISPLAY:-}" ] && [ -z "${VAXO2_DEMO_HEADLESS:-}" 
 fi
 mkdir -p out
 shots=()
-for t in 500 1200 2600 3200 4000; do
+for t in 1000 1800 4300 5900 7300 8100 9500; do
   shots+=(--screenshot "$t:$root/out/demo-$t.png")
 done
 SDL_AUDIODRIVER=${SDL_AUDIODRIVER:-dummy} "$build/vaxo2" --game "$game" --headless --stepped \
-  --input "$root/demo/input.txt" --exit-after 8000 "${shots[@]}"
+  --input "$root/demo/input.txt" --exit-after 11000 "${shots[@]}"
 echo "headless demo finished; screenshots:"
 ls -1 out/demo-*.png

@@ -66,7 +66,9 @@ std::optional<uint32_t> keyCode(std::string name) {
         if (parseUint(name.substr(1), f) && f >= 1 && f <= 12) return vk::kF1 + f - 1;
     }
     uint32_t code = 0;
-    if (parseUint(name, code) && code > 0 && code < 256) return code;
+    // Any 16-bit code goes through, so that a test can also send codes the key table has no
+    // entry for.
+    if (parseUint(name, code) && code > 0 && code <= 0xFFFF) return code;
     return std::nullopt;
 }
 

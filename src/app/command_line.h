@@ -46,7 +46,7 @@ extern const char* const kUsageText;
 // Events: move X Y | click X Y | rclick X Y | ldown X Y | lup X Y | rdown X Y | rup X Y |
 // wheel DELTA [X Y] | key NAME | keydown NAME | keyup NAME | altkey NAME | close.
 // A key NAME is a letter, a digit, RETURN, SPACE, ESCAPE, CONTROL, SHIFT, ALT, UP, DOWN, LEFT,
-// RIGHT, PRIOR (PAGEUP), NEXT (PAGEDOWN), F1..F12, or a decimal virtual-key code.
+// RIGHT, PRIOR (PAGEUP), NEXT (PAGEDOWN), F1..F12, or a decimal virtual-key code (1 to 65535).
 // Events come back sorted by time (stable for equal times).
 std::optional<std::vector<TimedMessage>> parseInputScript(const std::string& text,
                                                           std::string& error);

@@ -7,12 +7,14 @@
 #include <fstream>
 
 #include "app/frame_pacing.h"
+#include "app/runtime_input_scene.h"
 #include "app/ticker.h"
 #include "graphics/game_fonts.h"
 #include "graphics/script_commands.h"
 #include "graphics/text_commands.h"
 #include "graphics/transition.h"
 #include "graphics/tree_dump.h"
+#include "input/context_waiter.h"
 #include "io/cursor_file.h"
 #include "platform/clock.h"
 #include "platform/screenshot.h"
@@ -61,8 +63,12 @@ int Runtime::run() {
     textEngine_->install();
     scriptHost_ = std::make_unique<RuntimeScriptHost>(*context_);
     scriptHost_->setTextEngine(textEngine_.get());
+    inputScene_ = std::make_unique<RuntimeInputScene>(*context_, device_);
+    inputManager_ = std::make_unique<input::InputManager>(inputScene_.get());
+    context_->inputManager = inputManager_.get();
     runner_ = std::make_unique<script::ScriptRunner>();
     runner_->setHost(scriptHost_.get());
+    runner_->setInputWaiter(std::make_unique<input::ContextWaiter>(*inputManager_));
     context_->scriptRunner = runner_.get();
     graphics::registerGraphicCommands();
     graphics::registerTextCommands();
@@ -110,6 +116,9 @@ int Runtime::run() {
     }
     procedure_.reset();
     runner_.reset();
+    context_->inputManager = nullptr;
+    inputManager_.reset();
+    inputScene_.reset();
     scriptHost_.reset();
     transitionTree_.reset();
     screenRoot_.reset();
@@ -136,7 +145,12 @@ bool Runtime::createMainWindow() {
     }
     context_->window = window_.get();
     procedure_ = std::make_unique<WindowProcedure>(*context_, *window_, *this);
-    if (hooks_.inputManager) procedure_->setInputSink(hooks_.inputManager);
+    // Timed input from --input arrives through the window's queue like any other message, so
+    // it reaches the input manager along the same path.
+    procedure_->setInputSink([this](const WindowMessage& msg) {
+        inputManager_->handleMessage(msg);
+        if (hooks_.inputManager) hooks_.inputManager(msg);
+    });
     window_->show(true);
     return true;
 }
@@ -194,6 +208,8 @@ void Runtime::messageLoop() {
         }
     }
     context_->windowClosed = 1;
+    // No message will reach the waiters any more: let them see the closed window now.
+    inputManager_->wakeAll();
     renderThread_.stop(kThreadStopMs);
     report_.shutdownSteps.push_back("renderStopped");
 }
@@ -263,6 +279,7 @@ void Runtime::frameStep() {
         device_.renderFrame(screenRoot_.get(), transitionTree_.get(), now);
     if (result.transitionFinished) graphics::retireFinishedTransition(ctx, transitionTree_);
     if (result.presented && report_.framesDrawn++ == 0) report_.firstPresentMs = now - runStart_;
+    if (result.presented && hooks_.framePresented) hooks_.framePresented(ctx);
     ++report_.frameSteps;
     if (device_.takeModeChanged()) applyWindowFrame(ctx, *window_, *this);
     ctx.frameDone.store(ctx.frameStarted.load());

@@ -16,6 +16,7 @@
 #include "graphics/display_device.h"
 #include "graphics/graphic_object.h"
 #include "graphics/text_engine.h"
+#include "input/input_manager.h"
 #include "platform/threads.h"
 #include "platform/window.h"
 #include "script/interpreter.h"
@@ -32,8 +33,11 @@ struct RuntimeHooks {
     // part of the scenario start. Its return value is the thread's exit code. Empty: the script
     // runner runs "Start.vxs" (and the load re-entries), which ends at once in an empty game.
     std::function<uint32_t(core::AppContext&)> runScenario;
-    // Receives every window message the window procedure does not handle itself.
+    // Also receives every window message the window procedure does not handle itself, after
+    // the input manager has seen it (an observer for tests).
     std::function<void(const platform::WindowMessage&)> inputManager;
+    // Called on the render thread after each presented frame (benchmarks time input with it).
+    std::function<void(core::AppContext&)> framePresented;
 };
 
 // What a run observed, for tests and benchmarks.
@@ -106,6 +110,8 @@ class Runtime : public DisplayControl {
     std::unique_ptr<graphics::GraphicObject> transitionTree_;
     std::unique_ptr<graphics::TextEngine> textEngine_;
     std::unique_ptr<RuntimeScriptHost> scriptHost_;
+    std::unique_ptr<input::InputScene> inputScene_;
+    std::unique_ptr<input::InputManager> inputManager_;
     std::unique_ptr<script::ScriptRunner> runner_;
 };
 

@@ -21,6 +21,18 @@ void RuntimeScriptHost::queueRestartCleanup() {
     queue::mainCommandQueue().push(std::make_unique<queue::classQue_SoundAllDelete>());
 }
 
+void RuntimeScriptHost::queueTextDrawingAllFinish() {
+    auto finish = std::make_unique<graphics::classQue_GraphicStdTextDrawingAllFinish>();
+    finish->targetMask = queue::kTargetScreen;
+    queue::mainCommandQueue().push(std::move(finish));
+}
+
+void RuntimeScriptHost::queueStopVoice(int64_t value) {
+    auto stop = std::make_unique<queue::classQue_SoundStopToVoice>();
+    stop->time.set(value);
+    queue::mainCommandQueue().push(std::move(stop));
+}
+
 void RuntimeScriptHost::waitForFrame() {
     // One whole frame: the render thread starts a new one and finishes it.
     platform::Clock& clock = platform::Clock::instance();
@@ -30,12 +42,6 @@ void RuntimeScriptHost::waitForFrame() {
     const int32_t target = context_.frameStarted.load();
     while (context_.frameDone.load() - target < 0 && !context_.stopRequested())
         clock.sleep(0);
-}
-
-void RuntimeScriptHost::queueTextDrawingAllFinish() {
-    auto finish = std::make_unique<graphics::classQue_GraphicStdTextDrawingAllFinish>();
-    finish->targetMask = 1;
-    queue::mainCommandQueue().push(std::move(finish));
 }
 
 std::optional<int64_t> RuntimeScriptHost::messageDisplayTime() {

@@ -13,12 +13,13 @@ class RuntimeScriptHost : public script::ScriptHost {
 
     void releaseMainQueue() override;
     void queueRestartCleanup() override;
+    void queueTextDrawingAllFinish() override;
+    void queueStopVoice(int64_t value) override;
     void waitForFrame() override;
 
-    // Message text: finishing all of it, the automatic-play time of the page at layer 100, and
+    // Message text: the automatic-play time of the page at layer 100, and
     // the guard KeyWait consults while characters appear.
     void setTextEngine(graphics::TextEngine* engine) { textEngine_ = engine; }
-    void queueTextDrawingAllFinish() override;
     std::optional<int64_t> messageDisplayTime() override;
     bool messageTextDrawing() override;
     void clearMessageTextGuard() override;

@@ -22,6 +22,9 @@ class SoundManager;
 namespace vaxo2::script {
 class ScriptRunner;
 }
+namespace vaxo2::input {
+class InputManager;
+}
 
 namespace vaxo2::core {
 
@@ -62,6 +65,9 @@ struct AppContext {
     std::string lastVoiceFile;
     int64_t lastVoiceLayer = 0;
     script::ScriptRunner* scriptRunner = nullptr;
+    // Not a field of the original context, which reached the one input manager globally: the
+    // input manager, for the code that wakes the input waiters (a data load, the toolbar).
+    input::InputManager* inputManager = nullptr;
 
     // Not a field of the original context: the folder the game's data is read from (the
     // working folder unless the command line names another). Ends without a separator.

@@ -158,6 +158,14 @@ bool realizeSource(GraphicSource& source, RenderBackend& backend) {
     }
 }
 
+Mat4 pictureTransform(const GraphicObject& object) {
+    if (!object.source || object.source->scale == Float3{1, 1, 1}) {
+        return object.drawMatrix;
+    }
+    const Float3& s = object.source->scale;
+    return Mat4::scaling(Vec3{s.x, s.y, s.z}) * object.drawMatrix;
+}
+
 void drawObject(GraphicObject& object, RenderBackend& backend, bool allowRenderTarget) {
     if (!object.source) {
         return;
@@ -185,11 +193,7 @@ void drawObject(GraphicObject& object, RenderBackend& backend, bool allowRenderT
         return;
     }
     QuadDraw quad;
-    quad.world = object.drawMatrix;
-    if (!(source.scale == Float3{1, 1, 1})) {
-        quad.world =
-            Mat4::scaling(Vec3{source.scale.x, source.scale.y, source.scale.z}) * object.drawMatrix;
-    }
+    quad.world = pictureTransform(object);
     if (object.shader) {
         quad.program = object.shader->name();
     }

@@ -24,6 +24,12 @@ bool realizeRenderTarget(GraphicSource& source, RenderBackend& backend);
 // Realizes any kind (image and render target here, the rest through registered realizers).
 bool realizeSource(GraphicSource& source, RenderBackend& backend);
 
+// The transform an object's picture is drawn with: the source's scale in front of the object's
+// draw matrix (every slot's position, scale, roll and centres, composed with the parents').
+// Input hit-testing places trigger areas with this same function, so a button takes clicks
+// exactly where it shows.
+Mat4 pictureTransform(const GraphicObject& object);
+
 // Draws one object's own picture (kinds 1, 2, 3; kind 5 only when asked by drawTree).
 void drawObject(GraphicObject& object, RenderBackend& backend, bool allowRenderTarget = false);
 // Draws an object and its subtree in layer order.

@@ -86,6 +86,9 @@ void wait(ScriptInterpreter& in, const Args& args, int32_t count, ScriptValue*) 
     int64_t remaining = time;
     uint32_t t0 = platform::timeNow();
     while (remaining > 0) {
+        // Skip already on (Ctrl held down before the wait, or skip mode): no message would come
+        // to end the wait, so do not start it.
+        if (skipOn != 0 && skipActive(in)) break;
         int fired = waitForTrigger(in, remaining);
         host.releaseMainQueue();
         if (stopRaised()) break;

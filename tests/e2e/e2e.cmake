@@ -31,6 +31,9 @@ add_golden_test(roll roll 400 200)
 add_golden_test(transmittance transmittance 400 200)
 add_golden_test(transition transition 2400 400 1056 1600)
 add_golden_test(letterbox letterbox 400 200 SIZE 1024x768)
+# Games with an input.txt: the waits against clicks, keys, wheel, Ctrl and the history script.
+add_golden_test(input_waits input_waits 5800 2800 3400 3700 4500 4900 5600)
+add_golden_test(letterbox_click letterbox_click 500 200 400 SIZE 2560x1080)
 
 # Two copies from one folder: the second says so and exits 0; a copy from another folder runs.
 add_test(NAME e2e_single_instance
@@ -51,3 +54,9 @@ if(PYTHON3)
             ${CMAKE_CURRENT_BINARY_DIR}/e2e/tree_dump)
   set_tests_properties(e2e_tree_dump PROPERTIES TIMEOUT 120 LABELS e2e)
 endif()
+# Closing during a KeyWait on the real clock; input scripts with unknown names.
+add_test(NAME e2e_input_checks
+  COMMAND ${CMAKE_CURRENT_LIST_DIR}/input_checks.sh $<TARGET_FILE:vaxo2>
+          $<TARGET_FILE:make_test_images> ${CMAKE_CURRENT_LIST_DIR}/games/key_wait
+          ${CMAKE_CURRENT_BINARY_DIR}/e2e/input_checks)
+set_tests_properties(e2e_input_checks PROPERTIES TIMEOUT 60 LABELS e2e)

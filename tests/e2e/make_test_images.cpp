@@ -57,6 +57,10 @@ int main(int argc, char** argv) {
     ok &= write(dir + "/white100.png", 100, 100, [](int, int, int, int) {
         return Rgba{255, 255, 255, 255};
     });
+    // A small marker for counting steps.
+    ok &= write(dir + "/dot50.png", 50, 50, [](int, int, int, int) {
+        return Rgba{255, 220, 0, 255};
+    });
     // A bar whose left half is white and right half black, to show a roll's direction.
     ok &= write(dir + "/bar.png", 400, 40, [](int x, int, int w, int) {
         return x < w / 2 ? Rgba{255, 255, 255, 255} : Rgba{0, 0, 0, 255};

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Runs one test game headless on the stepped clock and compares its screenshots with the golden
-# pictures (tests/golden/NAME-MS.png).
+# pictures (tests/golden/NAME-MS.png). A game folder holding input.txt is played with it.
 # usage: run_golden.sh VAXO2 COMPARE MAKE_IMAGES GAME_SRC GOLDEN_DIR WORK NAME EXIT_AFTER WxH|- MS...
 set -u
 # Under AddressSanitizer, whole-runtime processes skip the exit-time leak check: the GL driver
@@ -15,10 +15,13 @@ cp -r "$src/." "$work/game/"
 "$make_images" "$work/game" || { echo "cannot make test images"; exit 1; }
 size_args=()
 [ "$size" != - ] && size_args=(--size "$size")
+# A game that comes with input.txt is played with it (timed clicks and keys).
+input_args=()
+[ -f "$work/game/input.txt" ] && input_args=(--input "$work/game/input.txt")
 shots=()
 for ms in "$@"; do shots+=(--screenshot "$ms:$work/shots/$name-$ms.png"); done
  SDL_AUDIODRIVER=dummy "$vaxo2" --game "$work/game" --headless --stepped --exit-after "$exit_after" \
-  "${size_args[@]}" "${shots[@]}" || { echo "vaxo2 exited with $?"; exit 1; }
+  "${size_args[@]}" "${input_args[@]}" "${shots[@]}" || { echo "vaxo2 exited with $?"; exit 1; }
 status=0
 for ms in "$@"; do
   shot="$work/shots/$name-$ms.png"

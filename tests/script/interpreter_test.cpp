@@ -5,6 +5,7 @@
 #include <cmath>
 #include <functional>
 #include <map>
+#include <optional>
 #include <thread>
 
 #include "core/app_context.h"
@@ -25,6 +26,8 @@ struct RecordingHost : ScriptHost {
     int historyClears = 0;
     bool drawing = false;
     int guardClears = 0;
+    std::optional<int64_t> displayTime;
+    bool voicePlaying = false;
     std::map<std::string, std::vector<uint8_t>> marks;
 
     void releaseMainQueue() override { ++releases; }
@@ -34,6 +37,8 @@ struct RecordingHost : ScriptHost {
     void waitForFrame() override { ++frames; }
     void clearHistory() override { ++historyClears; }
     bool messageTextDrawing() override { return drawing; }
+    std::optional<int64_t> messageDisplayTime() override { return displayTime; }
+    bool anyVoicePlaying() override { return voicePlaying; }
     void clearMessageTextGuard() override {
         ++guardClears;
         drawing = false;
@@ -59,6 +64,7 @@ struct ScriptedWaiter : InputWaiter {
     int waits = 0;
     int latches = 0;
     bool ctrlHeld = false;
+    std::function<void()> duringWait;  // what another thread does meanwhile
 
     void clearTriggers() override { triggers.clear(); }
     int addTrigger(TriggerKind kind, int32_t code, int32_t flag) override {
@@ -70,6 +76,7 @@ struct ScriptedWaiter : InputWaiter {
     }
     int wait(uint32_t) override {
         ++waits;
+        if (duringWait) duringWait();
         if (next >= script.size()) {
             std::this_thread::sleep_for(std::chrono::milliseconds(2));
             return -1;
@@ -369,7 +376,11 @@ TEST_F(InterpreterTest, WaitReleasesAndIgnoresInputUnlessSkipOn) {
     waiter->waits = 0;
     waiter->ctrlHeld = true;
     in.runScripts("s");
-    EXPECT_EQ(waiter->waits, 1);  // Ctrl held: skip
+    EXPECT_EQ(waiter->waits, 0);  // Ctrl already held: skip at once
+    waiter->ctrlHeld = false;
+    appCtx.skipMode = 1;
+    in.runScripts("s");
+    EXPECT_EQ(waiter->waits, 0);  // so does skip mode
 }
 
 TEST_F(InterpreterTest, WaitsEndOnStopFlagsWithoutAWaiter) {
@@ -430,6 +441,45 @@ TEST_F(InterpreterTest, KeyWaitAutoModeWithoutVoiceOrMessageWaitsForInput) {
     files["k"] = "KeyWait(Time=200)";
     in.runScripts("k");
     EXPECT_GE(waiter->waits, 2);  // ran until its Time, never advanced by itself
+}
+
+TEST_F(InterpreterTest, KeyWaitAutoModeAdvancesAfterTheMessageTimeUnlessAVoicePlays) {
+    auto* waiter = new ScriptedWaiter;
+    in.setInputWaiter(std::unique_ptr<InputWaiter>(waiter));
+    appCtx.autoMode = 1;
+    appCtx.autoWait = 30;
+    host.displayTime = 40;
+    files["k"] = "KeyWait(Time=600000) FlagSet(Flag=1)";
+    in.runScripts("k");
+    EXPECT_EQ(localFlag(1), 1) << "advanced by itself";
+    // A voice still playing puts the advance off by autoWait at a time, up to Time.
+    host.voicePlaying = true;
+    waiter->waits = 0;
+    files["v"] = "KeyWait(Time=300) FlagSet(Flag=2)";
+    in.runScripts("v");
+    EXPECT_GE(waiter->waits, 300 / 30 / 2) << "kept waiting in autoWait steps";
+    EXPECT_EQ(localFlag(2), 1);
+}
+
+TEST_F(InterpreterTest, KeyWaitInterruptedByASystemScriptRunsAgainAfterIt) {
+    auto* waiter = new ScriptedWaiter;
+    in.setInputWaiter(std::unique_ptr<InputWaiter>(waiter));
+    files["system\\QuickSave.vxs"] = "FlagSet(Flag=5)";
+    // The toolbar starts a system script while the scenario waits, and wakes the waiter.
+    bool pushed = false;
+    waiter->duringWait = [&] {
+        if (pushed) return;
+        pushed = true;
+        in.callSystemScript("system\\QuickSave.vxs");
+    };
+    // The first wait ends with no trigger (the toolbar's wake), the second with an advance.
+    waiter->script = {{TriggerKind::Key, 0}, {TriggerKind::WheelToward, 0}};
+    files["k"] = "KeyWait FlagSet(Flag=1)";
+    in.runScripts("k");
+    EXPECT_EQ(localFlag(5), 1) << "the system script ran";
+    EXPECT_EQ(localFlag(1), 1) << "then the same KeyWait waited again and advanced";
+    EXPECT_EQ(waiter->waits, 2);
+    EXPECT_EQ(host.voiceStops.size(), 1u) << "no voice stop for the interrupted pass";
 }
 
 TEST_F(InterpreterTest, ApplyAndHistoryResetReachTheHost) {

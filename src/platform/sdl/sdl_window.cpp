@@ -370,8 +370,10 @@ class SdlWindow final : public Window {
                 return true;
             }
             case SDL_MOUSEWHEEL: {
+                // Client coordinates, like every other mouse message (the engine maps them to
+                // the picture; screen coordinates would miss a wheel area by the window's place).
                 int x = 0, y = 0;
-                const uint32_t buttons = SDL_GetGlobalMouseState(&x, &y);
+                const uint32_t buttons = SDL_GetMouseState(&x, &y);
                 int delta = ev.wheel.y * wm::kWheelDelta;
                 if (ev.wheel.direction == SDL_MOUSEWHEEL_FLIPPED) delta = -delta;
                 const uint64_t high = static_cast<uint64_t>(static_cast<uint16_t>(delta)) << 16;
