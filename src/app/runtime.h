@@ -19,6 +19,7 @@
 #include "platform/threads.h"
 #include "platform/window.h"
 #include "script/interpreter.h"
+#include "sound/sound_system.h"
 
 namespace vaxo2::app {
 
@@ -107,6 +108,7 @@ class Runtime : public DisplayControl {
     std::unique_ptr<graphics::TextEngine> textEngine_;
     std::unique_ptr<RuntimeScriptHost> scriptHost_;
     std::unique_ptr<script::ScriptRunner> runner_;
+    std::unique_ptr<sound::SoundSystem> sound_;
 };
 
 }  // namespace vaxo2::app

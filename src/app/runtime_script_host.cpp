@@ -7,6 +7,7 @@
 #include "platform/clock.h"
 #include "queue/command_queue.h"
 #include "queue/sound_commands.h"
+#include "sound/sound_manager.h"
 
 namespace vaxo2::app {
 
@@ -19,6 +20,21 @@ void RuntimeScriptHost::queueRestartCleanup() {
     graphics->targetMask = 1;
     queue::mainCommandQueue().push(std::move(graphics));
     queue::mainCommandQueue().push(std::make_unique<queue::classQue_SoundAllDelete>());
+}
+
+void RuntimeScriptHost::queueStopVoice(int64_t value) {
+    auto stop = std::make_unique<queue::classQue_SoundStopToVoice>();
+    stop->time.set(value);
+    queue::mainCommandQueue().push(std::move(stop));
+}
+
+std::optional<int64_t> RuntimeScriptHost::currentVoiceLength() {
+    if (!context_.soundManager || context_.lastVoiceFile.empty()) return std::nullopt;
+    return context_.soundManager->soundLengthMs(context_.lastVoiceLayer);
+}
+
+bool RuntimeScriptHost::anyVoicePlaying() {
+    return context_.soundManager && context_.soundManager->voicePlaying();
 }
 
 void RuntimeScriptHost::waitForFrame() {

@@ -14,6 +14,9 @@ class RuntimeScriptHost : public script::ScriptHost {
     void releaseMainQueue() override;
     void queueRestartCleanup() override;
     void waitForFrame() override;
+    void queueStopVoice(int64_t value) override;
+    std::optional<int64_t> currentVoiceLength() override;
+    bool anyVoicePlaying() override;
 
     // Message text: finishing all of it, the automatic-play time of the page at layer 100, and
     // the guard KeyWait consults while characters appear.
