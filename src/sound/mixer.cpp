@@ -98,12 +98,19 @@ void MixerBuffer::cursors(uint32_t& play, uint32_t& write) const {
     }
     const uint64_t heard = startFrame_ + resampler_.inputPosition();
     play = static_cast<uint32_t>(heard % frames_) * format_.blockAlign;
-    write = (readFrame_ % frames_) * format_.blockAlign;
+    write = static_cast<uint32_t>((startFrame_ + readCount_) % frames_) * format_.blockAlign;
+}
+
+void MixerBuffer::positions(uint64_t& play, uint64_t& write) const {
+    std::lock_guard lock(mixer_.mixLock_);
+    play = (startFrame_ + resampler_.inputPosition()) * format_.blockAlign;
+    write = (startFrame_ + readCount_) * format_.blockAlign;
 }
 
 void MixerBuffer::rewindLocked() noexcept {
     startFrame_ = 0;
     readFrame_ = 0;
+    readCount_ = 0;
     readEnded_ = false;
     resampler_.reset();
 }
@@ -174,6 +181,7 @@ uint32_t MixerBuffer::fetch(float* out, uint32_t frames) noexcept {
         out[2 * i] = left;
         out[2 * i + 1] = right;
         ++readFrame_;
+        ++readCount_;
     }
     return frames;
 }
@@ -256,6 +264,7 @@ void MixerStream::flush() noexcept {
     std::lock_guard lock(mixer_.mixLock_);
     readIndex_.store(writeIndex_.load(std::memory_order_acquire), std::memory_order_release);
     resampler_.reset();
+    realPushed_ = 0;
     played_.store(0);
     ended_.store(false);
     drained_.store(false);
@@ -293,9 +302,10 @@ void MixerStream::mixInto(float* mix, uint32_t frames) noexcept {
         resampler_.push(scratch, n);
         r += n;
         done += n;
+        realPushed_ += n;
     }
     readIndex_.store(r, std::memory_order_release);
-    const uint64_t real = resampler_.inputPushed();
+    const uint64_t real = realPushed_;
     const bool ended = ended_.load() && r == w;
     if (ended && take < need) {
         // Nothing more will come: silence after the last frame lets the filter ring out.

@@ -42,6 +42,9 @@ class MixerBuffer {
     // Byte offsets in the buffer: what is being heard, and the first byte that may be written
     // without being heard at once (everything between them has been read for the device).
     void cursors(uint32_t& play, uint32_t& write) const;
+    // The same as byte counts that keep growing across the wraps of a looping buffer (they go
+    // back to 0 only when a static buffer that played to its end starts again).
+    void positions(uint64_t& play, uint64_t& write) const;
 
     // Starts (or resumes) playing from the play cursor; a looping buffer wraps at its end, a
     // static one stops there and goes back to its start.
@@ -72,6 +75,7 @@ class MixerBuffer {
     Resampler resampler_;
     uint32_t startFrame_ = 0;  // the frame the resampler's input frame 0 came from
     uint32_t readFrame_ = 0;   // next frame to read
+    uint64_t readCount_ = 0;   // frames read since the resampler's input frame 0
     bool readEnded_ = false;   // a static buffer read to its end
     bool looping_ = false;
     int32_t attenuation_ = 0;
@@ -136,7 +140,7 @@ class MixerStream {
     std::atomic<bool> ended_{false};
     std::atomic<bool> drained_{false};
     float gain_ = 1.0f;
-    uint64_t resamplerBase_ = 0;  // framesPlayed at the resampler's last reset
+    uint64_t realPushed_ = 0;  // queued frames handed to the resampler since the last flush
 };
 
 class Mixer {

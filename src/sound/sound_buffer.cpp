@@ -33,10 +33,20 @@ void SoundBuffer::markEnd() {
 
 uint32_t SoundBuffer::freeSpace() {
     const int64_t size = this->size();
-    uint32_t play = 0, write = 0;
-    buffer_->cursors(play, write);
-    if (play < lastPlayCursor_) playBase_ += size;
-    if (write < lastWriteCursor_) writeBase_ += size;
+    uint64_t playPosition = 0, writePosition = 0;
+    buffer_->positions(playPosition, writePosition);
+    const auto play = static_cast<uint32_t>(playPosition % static_cast<uint64_t>(size));
+    const auto write = static_cast<uint32_t>(writePosition % static_cast<uint64_t>(size));
+    // A cursor that went round the ring adds a ring to its base: once per lap, so a refill that
+    // stalled for a whole ring or more still sees that the device passed it.
+    auto laps = [&](uint64_t now, uint64_t last, uint32_t cursor, uint32_t lastCursor) -> int64_t {
+        if (now >= last) return static_cast<int64_t>(now / size - last / size);
+        return cursor < lastCursor ? 1 : 0;  // started over from the beginning
+    };
+    playBase_ += size * laps(playPosition, lastPlayPosition_, play, lastPlayCursor_);
+    writeBase_ += size * laps(writePosition, lastWritePosition_, write, lastWriteCursor_);
+    lastPlayPosition_ = playPosition;
+    lastWritePosition_ = writePosition;
     lastPlayCursor_ = play;
     lastWriteCursor_ = write;
     // Keep the absolute positions small.

@@ -62,6 +62,8 @@ class SoundBuffer {
     uint32_t lastWriteCursor_ = 0;
     int64_t writeBase_ = 0;
     uint32_t lastPlayCursor_ = 0;
+    uint64_t lastPlayPosition_ = 0;
+    uint64_t lastWritePosition_ = 0;
     int64_t playBase_ = 0;
     std::optional<int64_t> endMarker_;
 };
