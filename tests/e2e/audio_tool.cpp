@@ -36,7 +36,8 @@ bool writeTone(const std::string& path, int channels, int rate, double seconds, 
     }
     std::vector<uint8_t> file{'R', 'I', 'F', 'F'};
     put(file, static_cast<uint32_t>(36 + pcm.size()), 4);
-    for (char c : std::string("WAVEfmt ")) file.push_back(static_cast<uint8_t>(c));
+    for (char c : std::string("WAVEfmt "))
+        file.push_back(static_cast<uint8_t>(c));
     put(file, 16, 4);
     put(file, 1, 2);
     put(file, static_cast<uint32_t>(channels), 2);
@@ -44,11 +45,13 @@ bool writeTone(const std::string& path, int channels, int rate, double seconds, 
     put(file, static_cast<uint32_t>(rate * channels * 2), 4);
     put(file, static_cast<uint32_t>(channels * 2), 2);
     put(file, 16, 2);
-    for (char c : std::string("data")) file.push_back(static_cast<uint8_t>(c));
+    for (char c : std::string("data"))
+        file.push_back(static_cast<uint8_t>(c));
     put(file, static_cast<uint32_t>(pcm.size()), 4);
     file.insert(file.end(), pcm.begin(), pcm.end());
     std::ofstream out(path, std::ios::binary);
-    out.write(reinterpret_cast<const char*>(file.data()), static_cast<std::streamsize>(file.size()));
+    out.write(reinterpret_cast<const char*>(file.data()),
+              static_cast<std::streamsize>(file.size()));
     return static_cast<bool>(out);
 }
 
