@@ -71,6 +71,8 @@ std::shared_ptr<const Resampler::Table> tableFor(uint32_t inRate, uint32_t outRa
     static std::mutex mutex;
     static std::map<std::pair<uint32_t, uint32_t>, std::weak_ptr<const Resampler::Table>> cache;
     std::lock_guard lock(mutex);
+    // Tables live while a resampler uses them; forget the ones nobody holds any more.
+    std::erase_if(cache, [](const auto& entry) { return entry.second.expired(); });
     auto& slot = cache[{inRate, outRate}];
     if (auto shared = slot.lock()) return shared;
     auto table = buildTable(inRate, outRate, half);

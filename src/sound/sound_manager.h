@@ -84,6 +84,8 @@ class SoundManager final : public queue::SoundCommandTarget {
 
     // The sound lock.
     std::mutex& soundLock() { return lock_; }
+    // The mixer the layers play through; other subsystems open their streams on it (movie sound).
+    Mixer& mixer() { return mixer_; }
 
     // Queued commands (render thread).
     void run(const queue::classQue_SoundCreate& command) override;

@@ -73,6 +73,17 @@ int check(const std::string& path, int argc, char** argv) {
         std::printf("%s: not a WAV file\n", path.c_str());
         return 1;
     }
+    // The header's sizes are written when the runtime closes the file: they must match it.
+    auto le32 = [&](size_t at) {
+        return static_cast<uint32_t>(file[at] | (file[at + 1] << 8) | (file[at + 2] << 16) |
+                                     (static_cast<uint32_t>(file[at + 3]) << 24));
+    };
+    if (le32(4) != file.size() - 8 || le32(40) != file.size() - 44 || le32(24) != 44100 ||
+        file[22] != 2 || file[34] != 16) {
+        std::printf("%s: header does not describe 44100 Hz stereo 16-bit data of its size\n",
+                    path.c_str());
+        return 1;
+    }
     std::vector<double> left;
     for (size_t i = 44; i + 3 < file.size(); i += 4)
         left.push_back(static_cast<int16_t>(file[i] | (file[i + 1] << 8)) / 32768.0);
