@@ -40,9 +40,9 @@ sox -n -r 44100 -c 2 "$work/click.wav" synth 0.06 sine 2400 fade 0 0.06 0.05 vol
 ogg "$work/click.wav" "$out/se/click.ogg"
 ogg "$work/click.wav" "$out/SE/クリック音Ｂ.ogg"
 
-# Voices: mono 22050 Hz, as espeak-ng speaks.
-espeak-ng -v en+f3 -s 150 -w "$work/aoi.wav" "Good morning! What a lovely day for a walk."
-espeak-ng -v en+m3 -s 140 -w "$work/ren.wav" "Look, the sun is already setting."
+# Voices: mono 22050 Hz, as espeak-ng speaks; the lines of the first and third message pages.
+espeak-ng -v en+f3 -s 165 -w "$work/aoi.wav" "Welcome to the Vaxo two demo."
+espeak-ng -v en+m3 -s 160 -w "$work/ren.wav" "English text wraps at the width of the box, too."
 ogg "$work/aoi.wav" "$out/voice/aoi_01.ogg"
 ogg "$work/ren.wav" "$out/voice/ren_01.ogg"
 touch "$stamp"

@@ -72,4 +72,14 @@ void RuntimeScriptHost::clearMessageTextGuard() {
     if (textEngine_ != nullptr) textEngine_->clearGuard();
 }
 
+void RuntimeScriptHost::openHistoryEntry() {
+    if (textEngine_ != nullptr && textEngine_->history() != nullptr)
+        textEngine_->history()->openEntry();
+}
+
+void RuntimeScriptHost::appendHistory(const std::string& text) {
+    if (textEngine_ != nullptr && textEngine_->history() != nullptr)
+        textEngine_->history()->appendText(text);
+}
+
 }  // namespace vaxo2::app

@@ -25,6 +25,9 @@ class RuntimeScriptHost : public script::ScriptHost {
     std::optional<int64_t> messageDisplayTime() override;
     bool messageTextDrawing() override;
     void clearMessageTextGuard() override;
+    // Voices record themselves in the same history as message text.
+    void openHistoryEntry() override;
+    void appendHistory(const std::string& text) override;
 
   private:
     core::AppContext& context_;
