@@ -12,6 +12,7 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   clang libclang-rt-14-dev clang-format
   imagemagick python3
+  sox libsox-fmt-base espeak-ng
 )
 missing=()
 for p in "${packages[@]}"; do

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Builds the demo game and runs it: in a window when there is a display, otherwise headless on
-# the stepped clock with the auto-play input, writing screenshots under out/.
+# the stepped clock with the auto-play input, writing screenshots and the sound (out/demo.wav)
+# under out/.
 set -eu
 build=${1:-build}
 cmake --build "$build" -j"$(nproc)" --target demo_game
@@ -15,6 +16,6 @@ for t in 1000 1800 4300 5900 7300 8100 9500; do
   shots+=(--screenshot "$t:$root/out/demo-$t.png")
 done
 SDL_AUDIODRIVER=${SDL_AUDIODRIVER:-dummy} "$build/vaxo2" --game "$game" --headless --stepped \
-  --input "$root/demo/input.txt" --exit-after 11000 "${shots[@]}"
-echo "headless demo finished; screenshots:"
-ls -1 out/demo-*.png
+  --input "$root/demo/input.txt" --exit-after 11000 "${shots[@]}" --audio-out "$root/out/demo.wav"
+echo "headless demo finished; screenshots and the sound it played:"
+ls -1 out/demo-*.png out/demo.wav

@@ -23,6 +23,8 @@ const char* const kUsageText =
     "  --size WxH             client area size (default 1280x720)\n"
     "  --codepage NAME        charset of scripts and texts without a byte-order mark\n"
     "                         (an iconv name; default CP932)\n"
+    "  --audio-out FILE.wav   write everything sent to the audio device (44100 Hz stereo\n"
+    "                         16-bit) into FILE.wav\n"
     "  --help                 this text\n";
 
 namespace {
@@ -227,6 +229,12 @@ std::optional<RunOptions> parseCommandLine(int argc, const char* const* argv, st
             }
             o.clientWidth = static_cast<int>(w);
             o.clientHeight = static_cast<int>(h);
+        } else if (a == "--audio-out") {
+            if (!value(o.audioOut)) return std::nullopt;
+            if (o.audioOut.empty()) {
+                error = "--audio-out wants a file name";
+                return std::nullopt;
+            }
         } else if (a == "--codepage") {
             if (!value(o.codePage)) return std::nullopt;
             if (o.codePage.empty()) {

@@ -36,6 +36,8 @@ struct RunOptions {
     // Draw and present every frame even when nothing changed (for measuring what the idle-frame
     // rule saves).
     bool redrawIdleFrames = false;
+    // Write everything sent to the audio device into this WAV file; empty: no capture.
+    std::string audioOut;
 };
 
 // Parses argv; on a mistake returns nullopt with `error` set.

@@ -20,6 +20,8 @@
 #include "platform/screenshot.h"
 #include "platform/system.h"
 #include "queue/command_queue.h"
+#include "queue/sound_commands.h"
+#include "sound/script_commands.h"
 
 namespace vaxo2::app {
 
@@ -31,6 +33,16 @@ namespace {
 constexpr uint32_t kThreadStopMs = 1000;
 constexpr const char* kGameTitle = "Vaxo2";
 constexpr const char* kCursorFile = "system\\ceol.cur";
+
+// The sound layers' fades and stream refills, every 100 ms on the ticker thread.
+class SoundTick final : public TickTarget {
+  public:
+    explicit SoundTick(sound::SoundManager& manager) : manager_(manager) {}
+    void tick(uint32_t elapsedMs) override { manager_.update(elapsedMs); }
+
+  private:
+    sound::SoundManager& manager_;
+};
 }  // namespace
 
 Runtime::Runtime(RunOptions options, RuntimeHooks hooks)
@@ -59,6 +71,22 @@ int Runtime::run() {
     device_.setMessageSink([](const std::string& text, const std::string& caption) {
         platform::showMessageBox(text, caption, platform::mb::kIconWarning);
     });
+    sound_ = std::make_unique<sound::SoundSystem>();
+    context_->soundManager = &sound_->manager();
+    queue::setSoundCommandTarget(&sound_->manager());
+    sound::registerSoundCommands();
+    if (!options_.audioOut.empty()) {
+        std::string error;
+        if (!sound_->openCapture(options_.audioOut, error)) {
+            std::fprintf(stderr, "vaxo2: --audio-out: %s\n", error.c_str());
+            queue::setSoundCommandTarget(nullptr);
+            published_.reset();
+            context_.reset();
+            sound_.reset();
+            report_.exitCode = 2;
+            return report_.exitCode;
+        }
+    }
     textEngine_ = std::make_unique<graphics::TextEngine>();
     textEngine_->install();
     scriptHost_ = std::make_unique<RuntimeScriptHost>(*context_);
@@ -90,6 +118,7 @@ int Runtime::run() {
     if (!createMainWindow()) {
         report_.exitCode = 1;
         std::fprintf(stderr, "vaxo2: %s\n", report_.error.c_str());
+        queue::setSoundCommandTarget(nullptr);
         published_.reset();
         context_.reset();
         return report_.exitCode;
@@ -120,6 +149,9 @@ int Runtime::run() {
     inputManager_.reset();
     inputScene_.reset();
     scriptHost_.reset();
+    queue::setSoundCommandTarget(nullptr);
+    context_->soundManager = nullptr;
+    sound_.reset();
     transitionTree_.reset();
     screenRoot_.reset();
     textEngine_.reset();
@@ -222,7 +254,15 @@ uint32_t Runtime::renderThreadProc(platform::WorkerThread& self) {
     if (!gl) std::fprintf(stderr, "vaxo2: OpenGL context: %s\n", error.c_str());
     const bool usable = device_.check(std::move(gl));
     if (usable) device_.create(window_.get(), 1280, 720, 0);
+    // No sound device is not fatal: the mix then goes to a device without hardware.
+    sound_->openDevice(clock.stepped());
+    if (!sound_->deviceError().empty()) {
+        std::fprintf(stderr, "vaxo2: no sound device (%s); playing on without sound\n",
+                     sound_->deviceError().c_str());
+    }
+    SoundTick soundTick(sound_->manager());
     Ticker& ticker = Ticker::instance();
+    ticker.add(&soundTick, 1);
     ticker.startTicking();
     if (usable) {
         uint32_t last = clock.now();
@@ -259,6 +299,8 @@ uint32_t Runtime::renderThreadProc(platform::WorkerThread& self) {
     // among them) run on real time so that they end and see the stop flags.
     if (clock.stepped()) clock.useReal();
     ticker.stopTicking();
+    ticker.remove(&soundTick);
+    sound_->closeDevice();
     window_->postMessage({wm::kDestroy, 0, 0});
     return 0;
 }
@@ -280,6 +322,8 @@ void Runtime::frameStep() {
     if (result.transitionFinished) graphics::retireFinishedTransition(ctx, transitionTree_);
     if (result.presented && report_.framesDrawn++ == 0) report_.firstPresentMs = now - runStart_;
     if (result.presented && hooks_.framePresented) hooks_.framePresented(ctx);
+    // On the stepped clock the mix advances with the frames (a no-op on the real clock).
+    sound_->pump(now);
     ++report_.frameSteps;
     if (device_.takeModeChanged()) applyWindowFrame(ctx, *window_, *this);
     ctx.frameDone.store(ctx.frameStarted.load());

@@ -20,6 +20,7 @@
 #include "platform/threads.h"
 #include "platform/window.h"
 #include "script/interpreter.h"
+#include "sound/sound_system.h"
 
 namespace vaxo2::app {
 
@@ -113,6 +114,7 @@ class Runtime : public DisplayControl {
     std::unique_ptr<input::InputScene> inputScene_;
     std::unique_ptr<input::InputManager> inputManager_;
     std::unique_ptr<script::ScriptRunner> runner_;
+    std::unique_ptr<sound::SoundSystem> sound_;
 };
 
 }  // namespace vaxo2::app

@@ -7,6 +7,7 @@
 #include "platform/clock.h"
 #include "queue/command_queue.h"
 #include "queue/sound_commands.h"
+#include "sound/sound_manager.h"
 
 namespace vaxo2::app {
 
@@ -31,6 +32,15 @@ void RuntimeScriptHost::queueStopVoice(int64_t value) {
     auto stop = std::make_unique<queue::classQue_SoundStopToVoice>();
     stop->time.set(value);
     queue::mainCommandQueue().push(std::move(stop));
+}
+
+std::optional<int64_t> RuntimeScriptHost::currentVoiceLength() {
+    if (!context_.soundManager || context_.lastVoiceFile.empty()) return std::nullopt;
+    return context_.soundManager->soundLengthMs(context_.lastVoiceLayer);
+}
+
+bool RuntimeScriptHost::anyVoicePlaying() {
+    return context_.soundManager && context_.soundManager->voicePlaying();
 }
 
 void RuntimeScriptHost::waitForFrame() {
@@ -60,6 +70,16 @@ bool RuntimeScriptHost::messageTextDrawing() {
 
 void RuntimeScriptHost::clearMessageTextGuard() {
     if (textEngine_ != nullptr) textEngine_->clearGuard();
+}
+
+void RuntimeScriptHost::openHistoryEntry() {
+    if (textEngine_ != nullptr && textEngine_->history() != nullptr)
+        textEngine_->history()->openEntry();
+}
+
+void RuntimeScriptHost::appendHistory(const std::string& text) {
+    if (textEngine_ != nullptr && textEngine_->history() != nullptr)
+        textEngine_->history()->appendText(text);
 }
 
 }  // namespace vaxo2::app

@@ -16,6 +16,8 @@ class RuntimeScriptHost : public script::ScriptHost {
     void queueTextDrawingAllFinish() override;
     void queueStopVoice(int64_t value) override;
     void waitForFrame() override;
+    std::optional<int64_t> currentVoiceLength() override;
+    bool anyVoicePlaying() override;
 
     // Message text: the automatic-play time of the page at layer 100, and
     // the guard KeyWait consults while characters appear.
@@ -23,6 +25,9 @@ class RuntimeScriptHost : public script::ScriptHost {
     std::optional<int64_t> messageDisplayTime() override;
     bool messageTextDrawing() override;
     void clearMessageTextGuard() override;
+    // Voices record themselves in the same history as message text.
+    void openHistoryEntry() override;
+    void appendHistory(const std::string& text) override;
 
   private:
     core::AppContext& context_;

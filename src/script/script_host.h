@@ -26,6 +26,10 @@ class ScriptHost {
     virtual void waitForFrame() {}
     // Empties the backlog.
     virtual void clearHistory() {}
+    // Backlog: starts a new, empty entry after the others.
+    virtual void openHistoryEntry() {}
+    // Backlog: appends one string to the newest entry.
+    virtual void appendHistory(const std::string& /*text*/) {}
 
     // Automatic play: length in ms of the current voice, when one is recorded and exists.
     virtual std::optional<int64_t> currentVoiceLength() { return std::nullopt; }

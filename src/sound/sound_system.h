@@ -1,0 +1,58 @@
+#pragma once
+// The sound subsystem as the application builds it: the mixer, the sound manager that the sound
+// commands drive, the audio device that pulls the mix, and the optional capture of everything
+// sent to the device (--audio-out).
+//
+// Device choice: on the real clock the system's device through SDL; when none opens (no sound
+// card, a headless server) a device without hardware that consumes the mix in real time, so
+// playback still advances and ends. On the stepped clock always the device without hardware,
+// advanced by pump() once per frame from the clock's driver: the mix then follows the clock
+// exactly and the same run gives the same samples.
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "platform/audio_device.h"
+#include "sound/mixer.h"
+#include "sound/sound_manager.h"
+#include "sound/wav_writer.h"
+
+namespace vaxo2::sound {
+
+class SoundSystem final : public platform::AudioSource {
+  public:
+    SoundSystem();
+    ~SoundSystem() override;
+    SoundSystem(const SoundSystem&) = delete;
+    SoundSystem& operator=(const SoundSystem&) = delete;
+
+    Mixer& mixer() { return mixer_; }
+    SoundManager& manager() { return manager_; }
+
+    // Starts writing everything the device is sent into `path` (a WAV file). Before openDevice.
+    bool openCapture(const std::string& path, std::string& error);
+
+    // Opens the output. Never fails: without a device the mix goes to one without hardware.
+    void openDevice(bool stepped);
+    // Stops pulling, then finishes the capture file.
+    void closeDevice();
+    // Stepped clock: renders every frame due up to clock time `nowMs`.
+    void pump(uint32_t nowMs);
+
+    std::string deviceDescription() const;
+    // Why the system device did not open (empty when it did or was not tried).
+    const std::string& deviceError() const { return deviceError_; }
+    uint64_t framesCaptured() const;
+
+    void renderAudio(int16_t* interleaved, uint32_t frames) noexcept override;
+
+  private:
+    Mixer mixer_;
+    SoundManager manager_;
+    std::unique_ptr<WavWriter> capture_;
+    std::unique_ptr<platform::AudioDevice> device_;
+    platform::ClockedAudioDevice* pumped_ = nullptr;  // the device when the caller drives it
+    std::string deviceError_;
+};
+
+}  // namespace vaxo2::sound
