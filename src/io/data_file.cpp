@@ -6,6 +6,7 @@
 
 #include <atomic>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <utility>
 
@@ -16,7 +17,23 @@ namespace vaxo2::io {
 
 namespace {
 std::atomic<FileErrorDialog> gDialog{nullptr};
+std::atomic<ProblemSink> gProblemSink{nullptr};
 }  // namespace
+
+void setProblemSink(ProblemSink sink) {
+    gProblemSink = sink;
+}
+
+void reportFileProblem(const std::string& file, const std::string& why) {
+    if (ProblemSink sink = gProblemSink.load()) {
+        sink(file, why);
+        return;
+    }
+    // One write per message, so messages of several threads do not interleave.
+    const std::string line =
+        std::string(program_invocation_short_name) + ": " + printableName(file) + ": " + why + "\n";
+    std::fwrite(line.data(), 1, line.size(), stderr);
+}
 
 void setFileErrorDialog(FileErrorDialog dialog) {
     gDialog = dialog;
@@ -49,10 +66,15 @@ DataFile& DataFile::operator=(DataFile&& other) noexcept {
     return *this;
 }
 
+std::string DataFile::errorComment(int errorCode) {
+    return errorCode == kNotRegularFile ? "not a regular file (a pipe, socket or device is no data)"
+                                        : std::strerror(errorCode);
+}
+
 std::string DataFile::errorText(const std::string& fileName, int errorCode) {
     // The whole text is bounded like the dialog buffer it replaces.
     return format("filename:%s\nerrorcode:%d\n\nerrorcomment:%s\n", fileName.c_str(), errorCode,
-                  std::strerror(errorCode));
+                  errorComment(errorCode).c_str());
 }
 
 bool DataFile::askRetry(const std::string& fileName, const char* caption) const {
@@ -64,17 +86,26 @@ bool DataFile::openForReading(const std::string& fileName, bool showErrors) {
         return false;
     }
     for (;;) {
-        int fd = ::open(fileName.c_str(), O_RDONLY | O_CLOEXEC);
-        if (fd < 0) {
+        // Only a regular file is data. A FIFO (or a link to one) would block open() and every
+        // read until someone writes to it, a device never ends: such a name is looked at
+        // before it is opened, and the open itself does not wait, in case the name changed
+        // in between.
+        struct stat st {};
+        int fd = -1;
+        if (::stat(fileName.c_str(), &st) != 0) {
             lastError_ = errno;
+        } else if (!S_ISREG(st.st_mode)) {
+            lastError_ = S_ISDIR(st.st_mode) ? EISDIR : kNotRegularFile;
         } else {
-            struct stat st {};
+            fd = ::open(fileName.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+            if (fd < 0) lastError_ = errno;
+        }
+        if (fd >= 0) {
             if (::fstat(fd, &st) != 0) {
                 lastError_ = errno;
                 ::close(fd);
-            } else if (S_ISDIR(st.st_mode)) {
-                // A folder opens on this platform but is no data file.
-                lastError_ = EISDIR;
+            } else if (!S_ISREG(st.st_mode)) {
+                lastError_ = S_ISDIR(st.st_mode) ? EISDIR : kNotRegularFile;
                 ::close(fd);
             } else if (sizeLimit_ != 0 && static_cast<uint64_t>(st.st_size) > sizeLimit_) {
                 lastError_ = ENOMEM;

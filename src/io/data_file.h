@@ -1,6 +1,7 @@
 #pragma once
 // A thin owner of one file descriptor with 64-bit size and position, an optional size limit
 // and an optional Retry/Cancel dialog when an open fails.
+#include <cerrno>
 #include <cstdint>
 #include <string>
 
@@ -13,9 +14,18 @@ using FileErrorDialog = int (*)(const std::string& text, const std::string& capt
 void setFileErrorDialog(FileErrorDialog dialog);  // null restores the message box
 int showFileErrorDialog(const std::string& text, const std::string& caption);
 
+// Says on stderr, as "<program>: <file>: <why>", that a data file is bad and why (the file
+// name is made printable). Callers say each problem once. Tests install a sink to see them.
+using ProblemSink = void (*)(const std::string& file, const std::string& why);
+void setProblemSink(ProblemSink sink);  // null restores stderr
+void reportFileProblem(const std::string& file, const std::string& why);
+
 class DataFile {
   public:
     static constexpr uint64_t kError = ~uint64_t{0};
+    // lastError() of a name that exists but is neither a regular file nor a folder (a FIFO, a
+    // socket, a device, or a link to one): it is never opened and counts as missing.
+    static constexpr int kNotRegularFile = ENODEV;
     enum SeekOrigin : uint32_t { kBegin = 0, kCurrent = 1, kEnd = 2 };
 
     DataFile() = default;
@@ -25,7 +35,8 @@ class DataFile {
     DataFile(const DataFile&) = delete;
     DataFile& operator=(const DataFile&) = delete;
 
-    // `fileName` is a UTF-8 path. False (and nothing changed) when already open.
+    // `fileName` is a UTF-8 path. False (and nothing changed) when already open. Only regular
+    // files open: a folder fails with EISDIR, anything else with kNotRegularFile.
     bool openForReading(const std::string& fileName, bool showErrors);
     // Truncates unless `append`; with `append` the file is kept and the position stays at 0.
     bool openForWriting(const std::string& fileName, bool showErrors, bool append);
@@ -54,6 +65,8 @@ class DataFile {
 
     // The dialog text for a failed open: file name, error code and the system's text for it.
     static std::string errorText(const std::string& fileName, int errorCode);
+    // The system's text for an error code (ours for kNotRegularFile).
+    static std::string errorComment(int errorCode);
 
   private:
     bool askRetry(const std::string& fileName, const char* caption) const;

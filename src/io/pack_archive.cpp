@@ -1,6 +1,7 @@
 #include "io/pack_archive.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
 #include <new>
 
@@ -22,8 +23,6 @@ constexpr size_t kIndexSlice = kPackIndexEntrySize * 4096;
 // Names are read from one covering window when the names lie close together (the usual
 // layout); scattered names are read one by one.
 constexpr uint64_t kNameWindowLimit = 64ull << 20;
-// Longer names are no real resource paths; they are skipped rather than allocated.
-constexpr uint32_t kMaxNameLength = 4096;
 
 uint32_t foldedHash(std::string_view name) {
     // FNV-1a over the folded bytes.
@@ -51,6 +50,7 @@ struct RawEntry {
     uint32_t nameLength;
     uint32_t dataOffset;
     uint32_t dataSize;
+    bool dataOutside;  // listed, but its data cannot be read: the name is kept for messages
 };
 
 class FileSource : public ByteSource {
@@ -175,7 +175,7 @@ void readPackIndex(ByteSource& source, bool embedded, std::vector<PackEntry>& en
         uint32_t whole = static_cast<uint32_t>(got / kPackIndexEntrySize);
         for (uint32_t i = 0; i < whole; ++i) {
             const uint8_t* p = slice.data() + size_t{i} * kPackIndexEntrySize;
-            RawEntry e{readU32(p), readU32(p + 4), readU32(p + 8), readU32(p + 12)};
+            RawEntry e{readU32(p), readU32(p + 4), readU32(p + 8), readU32(p + 12), false};
             uint64_t nameEnd = uint64_t{e.nameOffset} + e.nameLength;
             uint64_t dataEnd = uint64_t{e.dataOffset} + e.dataSize;
             if (e.nameLength == 0 || nameEnd > fileSize) {
@@ -183,10 +183,9 @@ void readPackIndex(ByteSource& source, bool embedded, std::vector<PackEntry>& en
                 ++report.skippedEntries;
                 continue;
             }
-            if (e.dataSize != 0 && dataEnd > fileSize) {
+            e.dataOutside = e.dataSize != 0 && dataEnd > fileSize;
+            if (e.dataOutside) {
                 note(report, "an entry's data lies outside the file");
-                ++report.skippedEntries;
-                continue;
             }
             nameLow = std::min<uint64_t>(nameLow, e.nameOffset);
             nameHigh = std::max<uint64_t>(nameHigh, nameEnd);
@@ -211,28 +210,47 @@ void readPackIndex(ByteSource& source, bool embedded, std::vector<PackEntry>& en
     }
     std::vector<uint8_t> single;
     entries.reserve(raw.size());
+    // Entries may all point into one long name, or at overlapping ones. The names of a well-formed
+    // pack are distinct stretches of the file, so together they never hold more bytes than
+    // the file: past that budget entries are skipped, which keeps the index's memory in
+    // proportion to the file's size whatever the index says.
+    uint64_t nameBudget = fileSize;
     for (const RawEntry& e : raw) {
         const uint8_t* name = nullptr;
-        size_t length = e.nameLength;
+        size_t length = std::min<uint32_t>(e.nameLength, kMaxPackNameLength + 1);
         if (useWindow) {
             name = window.data() + (e.nameOffset - nameLow);
         } else {
-            length = std::min<uint32_t>(e.nameLength, kMaxNameLength);
             single.resize(length);
             length = source.readAt(e.nameOffset, single.data(), length);
             name = single.data();
         }
         const void* zero = std::memchr(name, 0, length);
         if (zero == nullptr) {
-            note(report, "an entry's name has no terminator");
+            note(report, e.nameLength > kMaxPackNameLength
+                             ? "an entry's name is longer than " +
+                                   std::to_string(kMaxPackNameLength) + " bytes"
+                             : "an entry's name has no terminator");
             ++report.skippedEntries;
+            continue;
+        }
+        const size_t nameSize = static_cast<const uint8_t*>(zero) - name;
+        if (nameSize > nameBudget) {
+            note(report, "the entries' names add up to more than the file holds");
+            ++report.skippedEntries;
+            continue;
+        }
+        nameBudget -= nameSize;
+        std::string text(reinterpret_cast<const char*>(name), nameSize);
+        if (e.dataOutside) {
+            ++report.skippedEntries;
+            report.unreadableNames.push_back(std::move(text));
             continue;
         }
         PackEntry entry;
         entry.dataOffset = e.dataOffset;
         entry.dataSize = e.dataSize;
-        entry.name.assign(reinterpret_cast<const char*>(name),
-                          static_cast<const uint8_t*>(zero) - name);
+        entry.name = std::move(text);
         entries.push_back(std::move(entry));
     }
 }
@@ -245,6 +263,11 @@ void PackArchive::ensureLoaded() {
         DataFile file;
         if (!file.openForReading(fileName_, false)) {
             report_.problem = "cannot open";
+            // A missing pack is normal; one that is there but cannot be read is worth a word.
+            if (file.lastError() != ENOENT && file.lastError() != ENOTDIR) {
+                reportFileProblem(
+                    fileName_, "pack cannot be read: " + DataFile::errorComment(file.lastError()));
+            }
             return;
         }
         try {
@@ -254,6 +277,14 @@ void PackArchive::ensureLoaded() {
             entries_.clear();
             slots_.clear();
             report_.problem = "out of memory";
+        }
+        if (!report_.problem.empty()) {
+            std::string why = "damaged pack: " + report_.problem;
+            if (report_.skippedEntries != 0) {
+                why += " (" + std::to_string(report_.skippedEntries) + " of " +
+                       std::to_string(report_.declaredEntries) + " entries unreadable)";
+            }
+            reportFileProblem(fileName_, why);
         }
     });
 }
@@ -318,9 +349,11 @@ const PackEntry* PackArchive::findEntry(const std::string& name) {
     }
 }
 
-bool PackArchive::readEntry(const PackEntry& entry, std::vector<uint8_t>& out) const {
+bool PackArchive::readEntry(const PackEntry& entry, std::vector<uint8_t>& out) {
     DataFile file;
     if (!file.openForReading(fileName_, false)) {
+        sayOnce(entry.name,
+                "pack cannot be read any more: " + DataFile::errorComment(file.lastError()));
         return false;
     }
     // Bytes a short read leaves unfilled stay zero. A buffer that cannot be had is a miss.
@@ -328,6 +361,7 @@ bool PackArchive::readEntry(const PackEntry& entry, std::vector<uint8_t>& out) c
         out.assign(entry.dataSize, 0);
     } catch (const std::bad_alloc&) {
         out.clear();
+        sayOnce(entry.name, "no memory for its " + std::to_string(entry.dataSize) + " bytes");
         return false;
     }
     if (!out.empty()) {
@@ -336,9 +370,29 @@ bool PackArchive::readEntry(const PackEntry& entry, std::vector<uint8_t>& out) c
     return true;
 }
 
+void PackArchive::sayOnce(const std::string& name, const std::string& why) {
+    {
+        std::lock_guard lock(reportedMutex_);
+        if (!reported_.insert(foldCase(name)).second) {
+            return;
+        }
+    }
+    reportFileProblem(fileName_, printableName(name) + ": " + why);
+}
+
 bool PackArchive::find(const std::string& name, std::vector<uint8_t>& out) {
     const PackEntry* entry = findEntry(name);
-    return entry != nullptr && readEntry(*entry, out);
+    if (entry == nullptr) {
+        // Listed but unreadable: say so, or the only word would be about a missing loose file.
+        for (const std::string& unreadable : report_.unreadableNames) {
+            if (compareIgnoreCase(unreadable.c_str(), name.c_str()) == 0) {
+                sayOnce(unreadable, "listed, but its data lies outside the pack");
+                break;
+            }
+        }
+        return false;
+    }
+    return readEntry(*entry, out);
 }
 
 bool PackArchive::findByScan(const std::string& name, std::vector<uint8_t>& out) {

@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <mutex>
+#include <set>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -18,6 +19,8 @@ constexpr size_t kPackIndexEntrySize = 20;
 constexpr size_t kPackTrailerSize = 32;
 constexpr char kEmbeddedPackMarker[] = "VaxoExecuteComponentType";  // 24 bytes, no terminator
 constexpr size_t kEmbeddedPackMarkerSize = 24;
+// Longer names are no resource paths: such entries are skipped rather than allocated.
+constexpr uint32_t kMaxPackNameLength = 4096;
 
 struct PackEntry {
     uint32_t dataOffset = 0;
@@ -52,13 +55,18 @@ struct PackIndexReport {
     bool embeddedFound = false;
     uint64_t packStart = 0;
     uint32_t declaredEntries = 0;  // indexSize / 20
-    uint32_t skippedEntries = 0;   // entries whose name or data lie outside the file, or whose
-                                   // name has no terminator
+    uint32_t skippedEntries = 0;   // entries whose name or data lie outside the file, whose
+                                   // name has no terminator or is too long, or whose name
+                                   // would take the names past the file's size
     std::string problem;           // first problem met, for messages
+    // Names of the skipped entries whose name could be read but whose data lies outside the
+    // file: a lookup of such a name can say why it fails.
+    std::vector<std::string> unreadableNames;
 };
 
 // Reads the header and index. Entries that do not fit in the source are skipped; the rest
-// are returned in index order. Allocation stays bounded by the source's size.
+// are returned in index order. Memory stays in proportion to the source's size: names are at
+// most kMaxPackNameLength bytes and all names together at most the source's size.
 void readPackIndex(ByteSource& source, bool embedded, std::vector<PackEntry>& entries,
                    PackIndexReport* report = nullptr);
 
@@ -89,7 +97,9 @@ class PackArchive {
     bool embedded() const { return embedded_; }
 
   private:
-    bool readEntry(const PackEntry& entry, std::vector<uint8_t>& out) const;
+    bool readEntry(const PackEntry& entry, std::vector<uint8_t>& out);
+    // Reports a failed lookup of `name` on stderr, once per name.
+    void sayOnce(const std::string& name, const std::string& why);
     void buildIndex(DataFile& file);
 
     std::string fileName_;
@@ -105,6 +115,8 @@ class PackArchive {
     };
     std::vector<Slot> slots_;
     PackIndexReport report_;
+    std::mutex reportedMutex_;
+    std::set<std::string> reported_;  // folded names already reported
 };
 
 }  // namespace vaxo2::io

@@ -30,8 +30,9 @@ bool isDirectory(const std::string& path) {
     return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
-// Splits a resource name into its path components; false when it would leave the folder.
-bool splitName(const std::string& name, std::vector<std::string>& parts) {
+}  // namespace
+
+bool splitResourceName(const std::string& name, std::vector<std::string>& parts) {
     parts.clear();
     if (name.empty() || name[0] == '\\' || name[0] == '/') {
         return false;
@@ -39,12 +40,16 @@ bool splitName(const std::string& name, std::vector<std::string>& parts) {
     if (name.size() >= 2 && name[1] == ':') {
         return false;  // drive letter
     }
+    // `.` and `..` are resolved by the name alone, as Windows does: `sub\..\x` is `x`, and
+    // only a `..` that would climb above the folder refuses the name.
     std::string part;
     auto flush = [&]() -> bool {
         if (part == "..") {
-            return false;
-        }
-        if (!part.empty() && part != ".") {
+            if (parts.empty()) {
+                return false;
+            }
+            parts.pop_back();
+        } else if (!part.empty() && part != ".") {
             parts.push_back(part);
         }
         part.clear();
@@ -61,6 +66,8 @@ bool splitName(const std::string& name, std::vector<std::string>& parts) {
     }
     return flush() && !parts.empty();
 }
+
+namespace {
 
 // The entry of `dir` equal to `component` without regard to ASCII case; the first in byte
 // order when several are.
@@ -92,13 +99,13 @@ const char* const kPackNames[ResourceLoader::kPackCount] = {
 
 bool isSafeRelativeName(const std::string& name) {
     std::vector<std::string> parts;
-    return splitName(name, parts);
+    return splitResourceName(name, parts);
 }
 
 bool resolveLooseFile(const std::string& folder, const std::string& name, std::string& path) {
     path.clear();
     std::vector<std::string> parts;
-    if (!splitName(name, parts)) {
+    if (!splitResourceName(name, parts)) {
         return false;
     }
     std::string base = folder.empty() ? "." : folder;
@@ -171,7 +178,13 @@ std::shared_ptr<ResourceLoader::PackSet> ResourceLoader::packsFor(const std::str
         auto set = std::make_shared<PackSet>();
         set->folder = folder;
         for (const char* name : kPackNames) {
-            set->packs.push_back(std::make_unique<PackArchive>(folder + "/" + name));
+            // A folder copied from Windows may hold DATA01.VXC or Data01.vxc: packs are found
+            // under any letter case, like loose files.
+            std::string path;
+            if (!resolveLooseFile(folder, name, path)) {
+                path = folder + "/" + name;
+            }
+            set->packs.push_back(std::make_unique<PackArchive>(path));
         }
         packs_ = std::move(set);
     }
@@ -210,7 +223,8 @@ bool ResourceLoader::load(const std::string& name, std::vector<uint8_t>& out, bo
         if (!showErrors) {
             return false;
         }
-        int answer = showFileErrorDialog(DataFile::errorText(path, file.lastError()),
+        // The dialog names the file as the script wrote it, not the path it was mapped to.
+        int answer = showFileErrorDialog(DataFile::errorText(name, file.lastError()),
                                          "ReadFile Access Error");
         if (answer != platform::mb::kIdRetry) {
             return false;

@@ -47,9 +47,14 @@ class ResourceLoader {
     std::shared_ptr<PackSet> packs_;
 };
 
-// Maps a resource name to an existing loose file under `folder`: backslashes become `/`, and
+// Splits a resource name (`\` or `/` separated) into its path components with `.` and `..`
+// resolved by the name alone. False when it is empty, absolute, has a drive letter, or a `..`
+// would leave the folder.
+bool splitResourceName(const std::string& name, std::vector<std::string>& parts);
+
+// Maps a resource name to an existing regular file under `folder`: backslashes become `/`, and
 // when the exact path does not exist each component is matched case-insensitively (ASCII) in
-// its directory. Names that leave the folder (`..`, absolute paths, drive letters) are refused.
+// its directory. Names that leave the folder (see splitResourceName) are refused.
 // Returns false when refused or not found; `path` then holds the plain mapped path (or is
 // empty when refused).
 bool resolveLooseFile(const std::string& folder, const std::string& name, std::string& path);

@@ -20,6 +20,65 @@ int compareIgnoreCase(const char* a, const char* b) {
     }
 }
 
+std::string printableName(const std::string& name) {
+    std::string out;
+    out.reserve(name.size());
+    auto escape = [&out](unsigned char c) {
+        static const char kHex[] = "0123456789abcdef";
+        out += "\\x";
+        out += kHex[c >> 4];
+        out += kHex[c & 15];
+    };
+    const auto* p = reinterpret_cast<const unsigned char*>(name.data());
+    const size_t n = name.size();
+    for (size_t i = 0; i < n;) {
+        const unsigned char c = p[i];
+        if (c < 0x80) {
+            if (c < 0x20 || c == 0x7F) {
+                escape(c);
+            } else {
+                out += static_cast<char>(c);
+            }
+            ++i;
+            continue;
+        }
+        // Length and smallest code point of a sequence with this lead byte.
+        size_t length = 0;
+        uint32_t code = 0;
+        if (c >= 0xC2 && c <= 0xDF) {
+            length = 2;
+            code = c & 0x1F;
+        } else if (c >= 0xE0 && c <= 0xEF) {
+            length = 3;
+            code = c & 0x0F;
+        } else if (c >= 0xF0 && c <= 0xF4) {
+            length = 4;
+            code = c & 0x07;
+        }
+        bool valid = length != 0 && i + length <= n;
+        for (size_t k = 1; valid && k < length; ++k) {
+            valid = (p[i + k] & 0xC0) == 0x80;
+            code = (code << 6) | (p[i + k] & 0x3F);
+        }
+        valid = valid && !(length == 3 && (code < 0x800 || (code >= 0xD800 && code <= 0xDFFF))) &&
+                !(length == 4 && (code < 0x10000 || code > 0x10FFFF));
+        if (!valid || code < 0xA0) {  // below U+00A0: the C1 controls
+            if (valid) {
+                for (size_t k = 0; k < length; ++k)
+                    escape(p[i + k]);
+                i += length;
+            } else {
+                escape(c);
+                ++i;
+            }
+            continue;
+        }
+        out.append(name, i, length);
+        i += length;
+    }
+    return out;
+}
+
 std::string foldCase(std::string text) {
     for (char& c : text) {
         c = asciiLower(c);

@@ -27,6 +27,11 @@ size_t listField(const char* text, std::string& field, char delimiter, int n);
 double parseReal(const char* text, int& error);
 int64_t parseInteger(const char* text, int& error);
 
+// A name from data (a pack entry, a script's file name) made safe to print on a terminal:
+// control characters (C0, DEL, and C1 whether UTF-8 encoded or bare) and bytes that are no
+// valid UTF-8 become \xNN; everything else, UTF-8 text included, stays as it is.
+std::string printableName(const std::string& name);
+
 // printf-style formatting into a 1024-byte buffer; longer output is cut at 1023 bytes.
 std::string format(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
 

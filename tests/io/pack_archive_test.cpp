@@ -2,9 +2,14 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <atomic>
+#include <filesystem>
 #include <thread>
 
+#include "io/data_file.h"
 #include "io/pack_writer.h"
 #include "io_test_support.h"
 
@@ -147,6 +152,54 @@ TEST(PackEmbedded, BadStartGivesNoEntries) {
     EXPECT_TRUE(parse(withTrailer(pack, {}, 0x7FFFFFF0), true).empty());
 }
 
+TEST(PackIndexBadInput, NamesTakeNoMoreMemoryThanTheFileHolds) {
+    // 3000 entries all naming one 3000-byte name (or a stretch inside it), and one 5000-byte
+    // name: copied as they stand they would take 9 MB from a file of 68 KB.
+    const std::string longName(3000, 'x');
+    const std::string tooLong(5000, 'y');
+    const uint32_t entries = 3000;
+    const uint32_t names = 24 + (entries + 1) * 20;
+    std::vector<uint8_t> pack(names, 0);
+    for (char c : longName + '\0' + tooLong + '\0' + "data") {
+        pack.push_back(static_cast<uint8_t>(c));
+    }
+    const uint32_t data = static_cast<uint32_t>(pack.size() - 4);
+    putU32At(pack, 16, 24);
+    putU32At(pack, 20, (entries + 1) * 20);
+    for (uint32_t i = 0; i < entries; ++i) {
+        const uint32_t at = 24 + i * 20;
+        putU32At(pack, at, names + i % 7);  // the name, or a suffix of it
+        putU32At(pack, at + 4, 3001);
+        putU32At(pack, at + 8, data);
+        putU32At(pack, at + 12, 4);
+    }
+    const uint32_t last = 24 + entries * 20;
+    putU32At(pack, last, names + 3001);
+    putU32At(pack, last + 4, 5001);
+    putU32At(pack, last + 8, data);
+    putU32At(pack, last + 12, 4);
+
+    PackIndexReport report;
+    auto found = parse(pack, false, &report);
+    size_t nameBytes = 0;
+    for (const PackEntry& e : found) {
+        nameBytes += e.name.size();
+        EXPECT_LE(e.name.size(), kMaxPackNameLength);
+    }
+    EXPECT_LE(nameBytes, pack.size());
+    EXPECT_GT(found.size(), 10u);  // the first ones still load
+    EXPECT_LT(found.size(), size_t{entries});
+    EXPECT_EQ(found.size() + report.skippedEntries, size_t{entries} + 1);
+    EXPECT_NE(report.problem.find("add up to more than the file"), std::string::npos);
+
+    // The long name alone: skipped for its length, not allocated.
+    putU32At(pack, 20, 20);
+    putU32At(pack, 24, names + 3001);
+    putU32At(pack, 28, 5001);
+    EXPECT_TRUE(parse(pack, false, &report).empty());
+    EXPECT_NE(report.problem.find("longer than 4096"), std::string::npos);
+}
+
 class PackArchiveFile : public ::testing::Test {
   protected:
     void SetUp() override {
@@ -278,6 +331,53 @@ TEST_F(PackArchiveFile, TruncatedDataReadsAsZeros) {
     std::vector<uint8_t> out;
     ASSERT_TRUE(pack.find("a", out));
     EXPECT_EQ(out, (std::vector<uint8_t>{'1', '2', '3', 0, 0, 0, 0, 0}));
+}
+
+std::vector<std::string> gProblems;
+void recordProblem(const std::string& file, const std::string& why) {
+    gProblems.push_back(file + ": " + why);
+}
+
+TEST_F(PackArchiveFile, DamageAndUnreadablePacksAreSaidOnceWithTheFileAndWhy) {
+    gProblems.clear();
+    setProblemSink(&recordProblem);
+    // Start.vxs is listed, but its data runs past the end of the pack.
+    auto bytes = buildPack(sampleItems());
+    putU32At(bytes, 24 + 0 * 20 + 12, 0x7FFFFFFF);
+    writeFile(path, bytes);
+    PackArchive damaged(path);
+    std::vector<uint8_t> out;
+    EXPECT_FALSE(damaged.find("start.vxs", out));
+    EXPECT_FALSE(damaged.find("Start.vxs", out));
+    EXPECT_TRUE(damaged.find("empty.dat", out));
+    ASSERT_EQ(gProblems.size(), 2u);
+    EXPECT_EQ(gProblems[0], path +
+                                ": damaged pack: an entry's data lies outside the file (1 of 4 "
+                                "entries unreadable)");
+    EXPECT_EQ(gProblems[1], path + ": Start.vxs: listed, but its data lies outside the pack");
+
+    // A missing pack is normal; a folder or a FIFO in its place is not, and never blocks.
+    gProblems.clear();
+    PackArchive missing(dir.file("data02.vxc"));
+    EXPECT_FALSE(missing.find("Start.vxs", out));
+    EXPECT_TRUE(gProblems.empty());
+    std::filesystem::create_directory(dir.file("data03.vxc"));
+    ASSERT_EQ(::mkfifo(dir.file("data04.vxc").c_str(), 0600), 0);
+    ASSERT_EQ(::symlink("data04.vxc", dir.file("data05.vxc").c_str()), 0);
+    for (const char* name : {"data03.vxc", "data04.vxc", "data05.vxc"}) {
+        PackArchive pack(dir.file(name));
+        EXPECT_FALSE(pack.find("Start.vxs", out));
+        EXPECT_EQ(pack.entryCount(), 0);
+    }
+    EXPECT_EQ(
+        gProblems,
+        (std::vector<std::string>{
+            dir.file("data03.vxc") + ": pack cannot be read: Is a directory",
+            dir.file("data04.vxc") + ": pack cannot be read: not a regular file (a pipe, socket or "
+                                     "device is no data)",
+            dir.file("data05.vxc") + ": pack cannot be read: not a regular file (a pipe, socket or "
+                                     "device is no data)"}));
+    setProblemSink(nullptr);
 }
 
 }  // namespace

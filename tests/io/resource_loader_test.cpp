@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <atomic>
 #include <thread>
 
@@ -86,8 +89,54 @@ TEST_F(ResourceLoaderTest, NamesLeavingTheFolderAreRefused) {
     EXPECT_EQ(load("a/../../secret.txt"), "<none>");
     EXPECT_EQ(load("C:\\secret.txt"), "<none>");
     EXPECT_EQ(load(""), "<none>");
-    EXPECT_FALSE(isSafeRelativeName("x\\..\\y"));
     EXPECT_TRUE(isSafeRelativeName("x\\..y\\.\\z"));
+}
+
+TEST_F(ResourceLoaderTest, DotDotThatStaysInsideIsAnOrdinaryName) {
+    writeFile(dir.file("x.vxs"), "top");
+    writeFile(dir.file("Sub/y.vxs"), "sub");
+    EXPECT_EQ(load("sub\\..\\x.vxs"), "top");  // "sub" need not even exist, as on Windows
+    EXPECT_EQ(load("nowhere\\..\\SUB\\.\\y.vxs"), "sub");
+    EXPECT_EQ(load("sub\\..\\..\\x.vxs"), "<none>");
+    std::vector<std::string> parts;
+    EXPECT_TRUE(splitResourceName("a\\b\\..\\c/./d", parts));
+    EXPECT_EQ(parts, (std::vector<std::string>{"a", "c", "d"}));
+    EXPECT_FALSE(splitResourceName("a\\..", parts));  // nothing left
+    EXPECT_FALSE(splitResourceName("a\\..\\..\\b", parts));
+}
+
+TEST_F(ResourceLoaderTest, PacksAreFoundUnderAnyLetterCase) {
+    pack("DATA01.VXC", {{"a.txt", {}, bytesOf("one")}, {"b.txt", {}, bytesOf("b one")}});
+    pack("Data02.vxc", {{"A.TXT", {}, bytesOf("two")}});
+    EXPECT_EQ(load("a.txt"), "two");  // the higher number still wins
+    EXPECT_EQ(load("b.txt"), "b one");
+}
+
+std::vector<std::string> gProblems;
+void recordProblem(const std::string& file, const std::string& why) {
+    gProblems.push_back(file + ": " + why);
+}
+
+TEST_F(ResourceLoaderTest, SpecialFilesAreNeverOpenedAndCountAsMissing) {
+    gProblems.clear();
+    setProblemSink(&recordProblem);
+    // A FIFO would block open() and read() for ever; a device never ends.
+    ASSERT_EQ(::mkfifo(dir.file("data01.vxc").c_str(), 0600), 0);
+    ASSERT_EQ(::mkfifo(dir.file("Start.vxs").c_str(), 0600), 0);
+    ASSERT_EQ(::symlink("Start.vxs", dir.file("picture.png").c_str()), 0);
+    ASSERT_EQ(::symlink("/dev/zero", dir.file("zero.bin").c_str()), 0);
+    EXPECT_EQ(load("Start.vxs"), "<none>");
+    EXPECT_EQ(load("START.VXS"), "<none>");
+    EXPECT_EQ(load("picture.png"), "<none>");
+    EXPECT_EQ(load("zero.bin"), "<none>");
+    DataFile file;
+    EXPECT_FALSE(file.openForReading(dir.file("picture.png"), false));
+    EXPECT_EQ(file.lastError(), DataFile::kNotRegularFile);
+    // The pack that cannot be read is named once, however often it is searched.
+    EXPECT_EQ(gProblems.size(), 1u);
+    EXPECT_NE(gProblems.at(0).find("data01.vxc: pack cannot be read: not a regular file"),
+              std::string::npos);
+    setProblemSink(nullptr);
 }
 
 TEST_F(ResourceLoaderTest, ContextGameFolderWinsOverTheSetter) {
@@ -157,6 +206,10 @@ TEST_F(ResourceLoaderTest, ShowErrorsOnlyForTheLooseFileWhenAsked) {
     EXPECT_NE(gText.find("errorcode:2"), std::string::npos);
     EXPECT_FALSE(loader.load("..\\escape", out, true));
     EXPECT_EQ(gCalls, 2);
+    // The name as the script wrote it, not the path it was mapped to.
+    EXPECT_FALSE(loader.load("Sub\\..\\Missing.VXS", out, true));
+    EXPECT_EQ(gCalls, 3);
+    EXPECT_EQ(gText.rfind("filename:Sub\\..\\Missing.VXS\nerrorcode:2\n", 0), 0u) << gText;
     setFileErrorDialog(nullptr);
 }
 
