@@ -3,3 +3,9 @@ if(TARGET vxcpack)
   add_test(NAME io_vxcpack_roundtrip
     COMMAND ${CMAKE_CURRENT_LIST_DIR}/vxcpack_roundtrip.sh $<TARGET_FILE:vxcpack>)
 endif()
+# Symlinks, special files and names that collide, in create and extract; escaped listings.
+if(TARGET vxcpack)
+  add_test(NAME io_vxcpack_links
+    COMMAND ${CMAKE_CURRENT_LIST_DIR}/vxcpack_links.sh $<TARGET_FILE:vxcpack>)
+  set_tests_properties(io_vxcpack_links PROPERTIES TIMEOUT 60)
+endif()
