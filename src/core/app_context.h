@@ -28,6 +28,11 @@ class InputManager;
 
 namespace vaxo2::core {
 
+// The longest any wait sleeps between two looks at the stop flags: one frame. The flags are
+// raised without waking anyone, so a wait that sleeps its whole time in one piece (or trusts a
+// waiter to wake it) would hold a closing window past the threads' stop time.
+inline constexpr uint32_t kStopCheckIntervalMs = 16;
+
 struct AppContext {
     platform::Window* window = nullptr;
     int32_t clientWidth = 800;

@@ -1,10 +1,16 @@
 #include "graphics/graphic_wait.h"
 
+#include <algorithm>
+
 #include "core/app_context.h"
 #include "graphics/transition.h"
 #include "platform/clock.h"
 
 namespace vaxo2::graphics {
+
+namespace {
+constexpr uint32_t kBusyPollMs = 100;
+}  // namespace
 
 bool graphicBusy(const LayerPath& path, GraphicObject* screenRoot, GraphicObject* transitionRoot) {
     std::lock_guard lock(treeMutex());
@@ -39,10 +45,21 @@ void runGraphicWait(const LayerPath& path, int64_t flag, queue::CommandQueue& qu
         if (flag != 0 && hooks.registerWakeKeys) {
             hooks.registerWakeKeys();
         }
-        if (hooks.wait) {
-            hooks.wait(100);
-        } else {
-            clock.sleep(100);
+        // The object is looked at every 100 ms, or at once when the waiter was woken early;
+        // the stop flags every frame, whatever the waiter does.
+        const uint32_t start = clock.now();
+        for (uint32_t waited = 0; waited < kBusyPollMs && !app->stopRequested();) {
+            const uint32_t slice = std::min(kBusyPollMs - waited, core::kStopCheckIntervalMs);
+            if (hooks.wait) {
+                hooks.wait(slice);
+            } else {
+                clock.sleep(slice);
+            }
+            const uint32_t now = clock.now() - start;
+            if (now - waited < slice) {
+                break;
+            }
+            waited = now;
         }
     }
 }

@@ -1,5 +1,7 @@
 #include "graphics/transition.h"
 
+#include <algorithm>
+
 #include "core/app_context.h"
 #include "platform/clock.h"
 
@@ -98,8 +100,10 @@ void runTransition(const TransitionArguments& args, queue::CommandQueue& queue,
         int64_t remaining = time;
         uint32_t last = clock.now();
         while (remaining > 0) {
+            // Never more than a frame at a time, whatever the waiter does: a stop flag must
+            // end the wait within a frame.
             const uint32_t slice =
-                remaining > 0x7FFFFFFF ? 0x7FFFFFFFu : static_cast<uint32_t>(remaining);
+                static_cast<uint32_t>(std::min<int64_t>(remaining, core::kStopCheckIntervalMs));
             if (waiter.wait) {
                 waiter.wait(slice);
             } else {

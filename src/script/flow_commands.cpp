@@ -42,15 +42,15 @@ void latch(ScriptInterpreter& in) {
     if (InputWaiter* w = in.inputWaiter()) w->latchLeftClicks();
 }
 
-// Waits for a trigger for at most `ms`; -1 when none fired. Without an input waiter the wait
-// is a clock wait in short slices that notices the stop flags (which are raised without
-// notifying the clock).
+// Waits for a trigger for at most `ms`, and never longer than one frame whatever waiter is
+// installed: the callers loop on the remaining time and look at the stop flags after every
+// slice. -1 when none fired. Without an input waiter it is a clock wait that also notices the
+// stop flags.
 int waitForTrigger(ScriptInterpreter& in, int64_t ms) {
     if (ms <= 0) return -1;
-    uint32_t timeout = static_cast<uint32_t>(std::min<int64_t>(ms, platform::kInfinite - 1));
-    if (InputWaiter* w = in.inputWaiter()) return w->wait(timeout);
-    platform::Clock::instance().waitUntil([] { return stopRaised(); },
-                                          std::min<uint32_t>(timeout, 16));
+    const uint32_t slice = static_cast<uint32_t>(std::min<int64_t>(ms, core::kStopCheckIntervalMs));
+    if (InputWaiter* w = in.inputWaiter()) return w->wait(slice);
+    platform::Clock::instance().waitUntil([] { return stopRaised(); }, slice);
     return -1;
 }
 

@@ -2,8 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <atomic>
 #include <map>
 #include <string>
+#include <thread>
 
 #include "core/app_context.h"
 #include "graphics/transition.h"
@@ -318,6 +321,73 @@ TEST(RegisteredGraphicCommands, TransitionWaitsOnEnterControlAndClick) {
     EXPECT_EQ(main.size(), 2u);
     EXPECT_EQ(main.releaseCount(), 1);
     main.clear();
+}
+
+// A waiter that sleeps out whatever it is asked for (briefly, to keep the test short) and is
+// never woken by the stop flags; it raises quitRequested at its third wait.
+class SleepyInput : public script::InputWaiter {
+  public:
+    explicit SleepyInput(core::AppContext& app) : app_(app) {}
+    uint32_t longest = 0;
+    int waits = 0;
+    void clearTriggers() override {}
+    int addTrigger(script::TriggerKind, int32_t, int32_t) override { return 0; }
+    void setDisabled(int, bool) override {}
+    int wait(uint32_t ms) override {
+        longest = std::max(longest, ms);
+        if (++waits == 3) app_.quitRequested.store(1);
+        platform::Clock::instance().sleep(std::min<uint32_t>(ms, 5));
+        return -1;
+    }
+    bool keyHeld(int32_t) const override { return false; }
+    void latchLeftClicks() override {}
+
+  private:
+    core::AppContext& app_;
+};
+
+TEST(RegisteredGraphicCommands, EveryWaitLooksAtTheStopFlagsEachFrameWhateverTheWaiter) {
+    platform::Clock::instance().useReal();
+    registerGraphicCommands();
+    std::vector<Statement> waits;
+    waits.emplace_back("Transition");
+    waits.back().with("Time", integer(20000));
+    waits.emplace_back("Wait");
+    waits.back().with("Time", integer(20000));
+    waits.emplace_back("KeyWait");
+    waits.emplace_back("GraphicWait");
+    waits.back().with("Layer", integer(1)).with("Flag", integer(1));
+    for (Statement& statement : waits) {
+        core::AppContext app;
+        core::ScopedAppContext scoped(app);
+        GraphicObject screen;
+        app.screenRoot = &screen;
+        StirSlot running;
+        running.Loop = 1;
+        running.Time = 100000;
+        running.remaining = 100000;
+        GraphicObject::create(&screen, {1})->slots[1] = running;
+        // The render thread's frames, which GraphicWait and KeyWait wait for first.
+        std::atomic<bool> stop{false};
+        std::thread frames([&] {
+            for (int32_t frame = 1; !stop.load(); ++frame) {
+                app.frameStarted.store(frame);
+                app.frameDone.store(frame);
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            }
+        });
+        script::ScriptInterpreter interpreter;
+        auto* input = new SleepyInput(app);
+        interpreter.setInputWaiter(std::unique_ptr<script::InputWaiter>(input));
+        script::ScriptValue result;
+        script::callHandler(script::lookupCommand(statement.command), interpreter, statement.args,
+                            statement.count, &result);
+        stop.store(true);
+        frames.join();
+        queue::mainCommandQueue().clear();
+        EXPECT_EQ(input->waits, 3) << statement.command;  // ended at the first look after it
+        EXPECT_LE(input->longest, core::kStopCheckIntervalMs) << statement.command;
+    }
 }
 
 }  // namespace
