@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
+#include <string>
 
 namespace vaxo2::app {
 namespace wm = platform::wm;
@@ -25,6 +26,8 @@ const char* const kUsageText =
     "                         (an iconv name; default CP932)\n"
     "  --audio-out FILE.wav   write everything sent to the audio device (44100 Hz stereo\n"
     "                         16-bit) into FILE.wav\n"
+    "  --game-converter       also load the script converter libText2vxs.so from the\n"
+    "                         game folder (native code: only for games you trust)\n"
     "  --help                 this text\n";
 
 namespace {
@@ -172,6 +175,8 @@ std::optional<RunOptions> parseCommandLine(int argc, const char* const* argv, st
             o.headless = true;
         } else if (a == "--stepped") {
             o.stepped = true;
+        } else if (a == "--game-converter") {
+            o.gameConverter = true;
         } else if (a == "--game") {
             if (!value(o.gameFolder)) return std::nullopt;
         } else if (a == "--exit-after") {
@@ -209,10 +214,17 @@ std::optional<RunOptions> parseCommandLine(int argc, const char* const* argv, st
                 error = "cannot read input script '" + v + "'";
                 return std::nullopt;
             }
-            std::stringstream ss;
-            ss << f.rdbuf();
+            // Bounded: the name may be a pipe or a device (/dev/zero) that never ends.
+            std::string text(kMaxInputScriptBytes + 1, '\0');
+            f.read(text.data(), static_cast<std::streamsize>(text.size()));
+            text.resize(static_cast<size_t>(f.gcount()));
+            if (text.size() > kMaxInputScriptBytes) {
+                error = "input script '" + v + "' is larger than " +
+                        std::to_string(kMaxInputScriptBytes >> 20) + " MiB";
+                return std::nullopt;
+            }
             std::string why;
-            auto events = parseInputScript(ss.str(), why);
+            auto events = parseInputScript(text, why);
             if (!events) {
                 error = v + ": " + why;
                 return std::nullopt;

@@ -1,5 +1,6 @@
 #pragma once
 // The runtime's command line and its timed input scripts.
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -33,12 +34,18 @@ struct RunOptions {
     bool showHelp = false;
     // Charset that stands for the system ANSI code page of the game's texts; empty: CP932.
     std::string codePage;
+    // Load the script pre-converter libText2vxs.so from the game folder too (native code that
+    // came with the game: off unless the player asks for it).
+    bool gameConverter = false;
     // Draw and present every frame even when nothing changed (for measuring what the idle-frame
     // rule saves).
     bool redrawIdleFrames = false;
     // Write everything sent to the audio device into this WAV file; empty: no capture.
     std::string audioOut;
 };
+
+// An --input file larger than this is refused (it may be a pipe or a device that never ends).
+inline constexpr size_t kMaxInputScriptBytes = size_t{16} << 20;
 
 // Parses argv; on a mistake returns nullopt with `error` set.
 std::optional<RunOptions> parseCommandLine(int argc, const char* const* argv, std::string& error);

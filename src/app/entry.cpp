@@ -56,6 +56,7 @@ int runMain(int argc, char** argv) {
         return 0;
     }
 
+    platform::catchQuitSignals();
     Runtime runtime(std::move(*options), RuntimeHooks{});
     return runtime.run();
 }

@@ -97,6 +97,7 @@ int Runtime::run() {
     runner_ = std::make_unique<script::ScriptRunner>();
     runner_->setHost(scriptHost_.get());
     runner_->setInputWaiter(std::make_unique<input::ContextWaiter>(*inputManager_));
+    runner_->loader().preConverter().allowGameFolder(options_.gameConverter);
     context_->scriptRunner = runner_.get();
     graphics::registerGraphicCommands();
     graphics::registerTextCommands();
@@ -216,6 +217,7 @@ void Runtime::messageLoop() {
     WindowMessage msg;
     bool quit = false;
     while (!quit) {
+        if (platform::takeQuitSignal() != 0) window_->postMessage({wm::kClose, 0, 0});
         feedTimedInput();
         if (window_->peekMessage(msg)) {
             if (msg.kind == wm::kQuit) {

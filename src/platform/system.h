@@ -29,15 +29,31 @@ class InstanceLock {
   public:
     virtual ~InstanceLock() = default;
 };
-// Null when another process holds the lock. The name is a file name (no '/').
+// Null when another process holds the lock. The name is a file name (no '/'). The lock file
+// lives in $XDG_RUNTIME_DIR, or else in a folder of the user's own, "$TMPDIR/vaxo2-<uid>"
+// (mode 0700; one owned by someone else, or open to others, is not used).
 std::unique_ptr<InstanceLock> tryAcquireInstanceLock(const std::string& name);
+// The folder tryAcquireInstanceLock puts the lock file in; empty when there is none it can
+// trust.
+std::string instanceLockFolder();
+
+// SIGHUP and SIGQUIT (unless someone set them otherwise) are noted instead of ending the
+// process; takeQuitSignal returns the signal noted since the last call (0: none). The message
+// loop turns it into a close, the orderly shutdown SIGINT and SIGTERM get.
+void catchQuitSignals();
+int takeQuitSignal();
 
 class DynamicLibrary {
   public:
     virtual ~DynamicLibrary() = default;
     virtual void* symbol(const char* name) = 0;
 };
+// A path with a '/' is loaded from there (a regular file only); a bare name is looked up on
+// the system's library path.
 std::unique_ptr<DynamicLibrary> loadDynamicLibrary(const std::string& path, std::string& error);
+
+// The folder of the running executable ("" when it cannot be told).
+std::string executableFolder();
 
 std::string currentDirectory();
 bool changeDirectory(const std::string& path);

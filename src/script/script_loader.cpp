@@ -10,15 +10,19 @@
 
 namespace vaxo2::script {
 
-PreConverter::PreConverter() = default;
+PreConverter::PreConverter() : ownFolder_(platform::executableFolder()) {}
 PreConverter::~PreConverter() = default;
 
 void PreConverter::convert(const std::string& name, std::string& text) {
     if (!library_) {
         std::string error;
-        if (!gameFolder_.empty())
-            library_ =
-                platform::loadDynamicLibrary(gameFolder_ + "/" + kPreConverterLibrary, error);
+        auto tryFolder = [&](const std::string& folder) {
+            if (!library_ && !folder.empty())
+                library_ = platform::loadDynamicLibrary(folder + "/" + kPreConverterLibrary, error);
+        };
+        if (gameFolderAllowed_) tryFolder(gameFolder_);
+        tryFolder(ownFolder_);
+        // A bare name: the system's library path only (never the working folder).
         if (!library_) library_ = platform::loadDynamicLibrary(kPreConverterLibrary, error);
         if (!library_) return;  // tried again at the next script
     }

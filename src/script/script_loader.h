@@ -40,8 +40,13 @@ class PreConverter {
     PreConverter(const PreConverter&) = delete;
     PreConverter& operator=(const PreConverter&) = delete;
 
-    // Folder searched before the system's library path ("" = only the library path).
+    // The plugin is looked for in the runtime's own folder, then on the system's library
+    // path. A game folder is data a player downloads: a plugin there is native code and is
+    // loaded (ahead of the others) only when the player allowed it.
     void setGameFolder(std::string folder) { gameFolder_ = std::move(folder); }
+    void allowGameFolder(bool allowed) { gameFolderAllowed_ = allowed; }
+    // The runtime's own folder (the executable's, by default); "" searches no such folder.
+    void setOwnFolder(std::string folder) { ownFolder_ = std::move(folder); }
     // Replaces `text` when the plugin converts it. A failed load is tried again next time; a
     // loaded library is kept.
     void convert(const std::string& name, std::string& text);
@@ -49,6 +54,8 @@ class PreConverter {
 
   private:
     std::string gameFolder_;
+    bool gameFolderAllowed_ = false;
+    std::string ownFolder_;
     std::unique_ptr<platform::DynamicLibrary> library_;
 };
 

@@ -198,6 +198,15 @@ TEST(CommandLine, ParsesEveryOptionAndRejectsMistakes) {
         EXPECT_FALSE(parseCommandLine(static_cast<int>(bad.size()), bad.data(), error));
         EXPECT_FALSE(error.empty());
     }
+    // A device that never ends is read only up to the input script's limit.
+    const char* endless[] = {"vaxo2", "--input", "/dev/zero"};
+    EXPECT_FALSE(parseCommandLine(3, endless, error));
+    EXPECT_NE(error.find("larger than 16 MiB"), std::string::npos) << error;
+    const char* converter[] = {"vaxo2", "--game-converter"};
+    auto withConverter = parseCommandLine(2, converter, error);
+    ASSERT_TRUE(withConverter) << error;
+    EXPECT_TRUE(withConverter->gameConverter);
+    EXPECT_FALSE(o->gameConverter);
 }
 
 TEST(InputScript, EventsBecomeWindowMessagesSortedByTime) {

@@ -60,3 +60,9 @@ add_test(NAME e2e_input_checks
           $<TARGET_FILE:make_test_images> ${CMAKE_CURRENT_LIST_DIR}/games/key_wait
           ${CMAKE_CURRENT_BINARY_DIR}/e2e/input_checks)
 set_tests_properties(e2e_input_checks PROPERTIES TIMEOUT 60 LABELS e2e)
+
+# Every wait ends within a frame of a close on the real clock; SIGHUP/SIGQUIT shut down in order.
+add_test(NAME e2e_stop_waits
+  COMMAND ${CMAKE_CURRENT_LIST_DIR}/stop_waits.sh $<TARGET_FILE:vaxo2>
+          ${CMAKE_CURRENT_BINARY_DIR}/e2e/stop_waits)
+set_tests_properties(e2e_stop_waits PROPERTIES TIMEOUT 180 LABELS e2e)

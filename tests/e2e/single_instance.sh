@@ -18,7 +18,8 @@ first=$!
 # Give the first copy time to take its lock.
 for _ in $(seq 50); do
   sleep 0.1
-  ls "${XDG_RUNTIME_DIR:-/tmp}" 2>/dev/null | grep -q "Vaxo2SystemRunning-.*_a.lock" && break
+  ls "${XDG_RUNTIME_DIR:-${TMPDIR:-/tmp}/vaxo2-$(id -u)}" 2>/dev/null |
+    grep -q "Vaxo2SystemRunning-.*_a.lock" && break
 done
 out=$("$vaxo2" --game "$work/a" --headless --exit-after 3000 2>&1)
 code=$?

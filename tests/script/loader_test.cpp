@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <filesystem>
 #include <fstream>
 
@@ -39,9 +41,11 @@ class LoaderTest : public ::testing::Test {
     void write(const std::string& name, const std::string& bytes) {
         std::ofstream(dir / name, std::ios::binary) << bytes;
     }
+    // Puts the sample plugin into the game folder and lets the loader take it from there.
     void installPlugin() {
         ASSERT_TRUE(fs::exists(kPlugin)) << kPlugin;
         fs::copy_file(kPlugin, dir / "libText2vxs.so", fs::copy_options::overwrite_existing);
+        loader.preConverter().allowGameFolder(true);
     }
     std::vector<std::string> names(const ScriptContext& c) {
         std::vector<std::string> out;
@@ -109,6 +113,41 @@ TEST_F(LoaderTest, MissingPluginIsRetriedAtTheNextScript) {
     loader.loadScript(again, &host);
     EXPECT_TRUE(loader.preConverter().loaded());
     EXPECT_EQ(names(again), (std::vector<std::string>{"GraphicTextOut", "KeyWait"}));
+}
+
+TEST_F(LoaderTest, PluginFromTheGameFolderOnlyWhenThePlayerAllowsIt) {
+    // Native code that came with a downloaded game is not run by default.
+    fs::copy_file(kPlugin, dir / "libText2vxs.so");
+    write("c.vxs", "@Hi");
+    ScriptContext c;
+    c.name = "c.vxs";
+    loader.loadScript(c, &host);
+    EXPECT_FALSE(loader.preConverter().loaded());
+    EXPECT_TRUE(c.image.commandList.empty());
+
+    // The runtime's own folder is searched; a FIFO there is no library and does not block.
+    const fs::path own = dir / "own";
+    fs::create_directories(own);
+    ASSERT_EQ(::mkfifo((own / "libText2vxs.so").c_str(), 0600), 0);
+    loader.preConverter().setOwnFolder(own.string());
+    loader.loadScript(c, &host);
+    EXPECT_FALSE(loader.preConverter().loaded());
+    fs::remove(own / "libText2vxs.so");
+    fs::copy_file(kPlugin, own / "libText2vxs.so");
+    ScriptContext fromOwn;
+    fromOwn.name = "c.vxs";
+    loader.loadScript(fromOwn, &host);
+    EXPECT_TRUE(loader.preConverter().loaded());
+    EXPECT_EQ(names(fromOwn), (std::vector<std::string>{"GraphicTextOut", "KeyWait"}));
+
+    ScriptLoader allowing;
+    allowing.preConverter().setOwnFolder("");
+    allowing.preConverter().allowGameFolder(true);
+    ScriptContext fromGame;
+    fromGame.name = "c.vxs";
+    allowing.loadScript(fromGame, &host);
+    EXPECT_TRUE(allowing.preConverter().loaded());
+    EXPECT_EQ(names(fromGame), (std::vector<std::string>{"GraphicTextOut", "KeyWait"}));
 }
 
 TEST_F(LoaderTest, ImagesAreTakenAsTheyAre) {

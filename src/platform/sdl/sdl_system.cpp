@@ -5,9 +5,12 @@
 #include <dlfcn.h>
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <atomic>
+#include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <vector>
@@ -92,10 +95,33 @@ int showMessageBox(const std::string& textUtf8, const std::string& captionUtf8, 
     return retryCancel ? mb::kIdCancel : mb::kIdOk;
 }
 
+std::string instanceLockFolder() {
+    const char* runtime = std::getenv("XDG_RUNTIME_DIR");
+    if (runtime && *runtime) return runtime;
+    // Without the per-user runtime folder, a folder of our own in the temporary folder: the
+    // temporary folder itself is shared with every local user, any of whom could create our
+    // lock file first and hold it. One that is not ours alone is not used.
+    const char* tmp = std::getenv("TMPDIR");
+    const std::string dir =
+        std::string(tmp && *tmp ? tmp : "/tmp") + "/vaxo2-" + std::to_string(getuid());
+    if (mkdir(dir.c_str(), 0700) != 0 && errno != EEXIST) return std::string();
+    struct stat st {};
+    if (lstat(dir.c_str(), &st) != 0 || !S_ISDIR(st.st_mode) || st.st_uid != getuid() ||
+        (st.st_mode & 077) != 0) {
+        return std::string();
+    }
+    return dir;
+}
+
 std::unique_ptr<InstanceLock> tryAcquireInstanceLock(const std::string& name) {
-    const char* dir = std::getenv("XDG_RUNTIME_DIR");
-    std::string path = (dir && *dir) ? dir : "/tmp";
-    path += "/" + lockFileName(name) + ".lock";
+    const std::string dir = instanceLockFolder();
+    if (dir.empty()) {
+        std::fprintf(stderr,
+                     "vaxo2: no private folder for the lock file (another user owns or can write "
+                     "to it); running without the single-instance check\n");
+        return std::make_unique<InstanceLock>();
+    }
+    std::string path = dir + "/" + lockFileName(name) + ".lock";
     const int fd = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
     if (fd < 0) {
         // Without a lock file we cannot tell; running is better than refusing to run.
@@ -109,7 +135,40 @@ std::unique_ptr<InstanceLock> tryAcquireInstanceLock(const std::string& name) {
     return std::make_unique<FileLock>(fd);
 }
 
+namespace {
+std::atomic<int> gQuitSignal{0};
+extern "C" void onQuitSignal(int signal) {
+    gQuitSignal.store(signal);
+}
+}  // namespace
+
+void catchQuitSignals() {
+    // SIGINT and SIGTERM already reach the window as a quit event; a hang-up or a quit from
+    // the terminal gets the same orderly shutdown instead of ending the process on the spot.
+    for (int signal : {SIGHUP, SIGQUIT}) {
+        struct sigaction current {};
+        if (sigaction(signal, nullptr, &current) != 0 || current.sa_handler != SIG_DFL) {
+            continue;  // ignored or handled by whoever started us: leave it so
+        }
+        struct sigaction action {};
+        action.sa_handler = onQuitSignal;
+        sigemptyset(&action.sa_mask);
+        action.sa_flags = SA_RESTART;
+        sigaction(signal, &action, nullptr);
+    }
+}
+
+int takeQuitSignal() {
+    return gQuitSignal.exchange(0);
+}
+
 std::unique_ptr<DynamicLibrary> loadDynamicLibrary(const std::string& path, std::string& error) {
+    struct stat st {};
+    if (path.find('/') != std::string::npos && stat(path.c_str(), &st) == 0 &&
+        !S_ISREG(st.st_mode)) {
+        error = path + ": not a regular file";  // a FIFO would block the loader
+        return nullptr;
+    }
     void* h = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
     if (!h) {
         const char* e = dlerror();
@@ -117,6 +176,21 @@ std::unique_ptr<DynamicLibrary> loadDynamicLibrary(const std::string& path, std:
         return nullptr;
     }
     return std::make_unique<DlLibrary>(h);
+}
+
+std::string executableFolder() {
+    std::vector<char> buf(4096);
+    for (;;) {
+        const ssize_t n = readlink("/proc/self/exe", buf.data(), buf.size());
+        if (n < 0) return std::string();
+        if (static_cast<size_t>(n) < buf.size()) {
+            std::string path(buf.data(), static_cast<size_t>(n));
+            const size_t slash = path.rfind('/');
+            return slash == std::string::npos ? std::string() : path.substr(0, slash);
+        }
+        if (buf.size() > (1u << 20)) return std::string();
+        buf.resize(buf.size() * 2);
+    }
 }
 
 std::string currentDirectory() {
