@@ -1,6 +1,9 @@
 #include "script/flow_commands.h"
 
 #include <algorithm>
+#include <cctype>
+#include <cerrno>
+#include <cstdlib>
 #include <limits>
 #include <optional>
 #include <string>
@@ -18,6 +21,29 @@ using Args = std::vector<ScriptValue>;
 std::optional<int64_t> intArg(const Args& args, int32_t count, int position) {
     const ScriptValue* v = argumentAt(args, count, position);
     return v ? v->toInteger() : std::nullopt;
+}
+
+// Flag, GlobalFlag and Value: an integer, a real (truncated) or a string that holds a number
+// and nothing else; anything else counts as not given (so "abc" neither names flag 0 nor sets
+// a flag to 0).
+std::optional<int64_t> flagArg(const Args& args, int32_t count, int position) {
+    const ScriptValue* v = argumentAt(args, count, position);
+    if (v == nullptr) return std::nullopt;
+    if (v->type != ScriptValueType::String) return v->toInteger();
+    const char* text = v->text.c_str();
+    const char* end = text + v->text.size();
+    auto onlySpaceFrom = [end](const char* p) {
+        while (p != end && std::isspace(static_cast<unsigned char>(*p)))
+            ++p;
+        return p == end;
+    };
+    char* stop = nullptr;
+    errno = 0;
+    const long long integer = std::strtoll(text, &stop, 0);
+    if (stop != text && errno == 0 && onlySpaceFrom(stop)) return static_cast<int64_t>(integer);
+    const double real = std::strtod(text, &stop);
+    if (stop != text && onlySpaceFrom(stop)) return ScriptValue::makeReal(real).toInteger();
+    return std::nullopt;
 }
 
 std::optional<std::string> stringArg(const Args& args, int32_t count, int position) {
@@ -198,9 +224,9 @@ void scriptCall(ScriptInterpreter& in, const Args& args, int32_t count, ScriptVa
 
 // An unset Value compares with 0, in both tests.
 bool ifCondition(const Args& args, int32_t count) {
-    const std::optional<int64_t> flag = intArg(args, count, 2);
-    const int64_t value = intArg(args, count, 3).value_or(0);
-    const std::optional<int64_t> global = intArg(args, count, 4);
+    const std::optional<int64_t> flag = flagArg(args, count, 2);
+    const int64_t value = flagArg(args, count, 3).value_or(0);
+    const std::optional<int64_t> global = flagArg(args, count, 4);
     bool result = false;
     if (flag && localFlag(*flag) == value) result = true;
     if (global && globalFlag(*global) == value) result = true;
@@ -218,17 +244,17 @@ void ifScriptCall(ScriptInterpreter& in, const Args& args, int32_t count, Script
 }
 
 void flagSet(ScriptInterpreter&, const Args& args, int32_t count, ScriptValue*) {
-    if (std::optional<int64_t> flag = intArg(args, count, 0))
-        setLocalFlag(*flag, intArg(args, count, 1).value_or(1));
+    if (std::optional<int64_t> flag = flagArg(args, count, 0))
+        setLocalFlag(*flag, flagArg(args, count, 1).value_or(1));
 }
 
 void flagReset(ScriptInterpreter&, const Args& args, int32_t count, ScriptValue*) {
-    if (std::optional<int64_t> flag = intArg(args, count, 0)) setLocalFlag(*flag, 0);
+    if (std::optional<int64_t> flag = flagArg(args, count, 0)) setLocalFlag(*flag, 0);
 }
 
 void globalFlagSet(ScriptInterpreter&, const Args& args, int32_t count, ScriptValue*) {
-    if (std::optional<int64_t> flag = intArg(args, count, 0))
-        setGlobalFlag(*flag, intArg(args, count, 1).value_or(1));
+    if (std::optional<int64_t> flag = flagArg(args, count, 0))
+        setGlobalFlag(*flag, flagArg(args, count, 1).value_or(1));
 }
 
 void quit(ScriptInterpreter& in, const Args&, int32_t, ScriptValue*) {

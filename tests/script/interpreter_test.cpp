@@ -144,6 +144,39 @@ TEST_F(InterpreterTest, FlagNumbersOutsideTheArraysAreIgnored) {
     EXPECT_EQ(bytes[99 * 8], 2);
 }
 
+TEST_F(InterpreterTest, FlagArgumentsThatAreNoNumbersAreNotGiven) {
+    struct Case {
+        const char* script;
+        int64_t flag;  // which flag to look at afterwards
+        int64_t want;
+        bool global;
+    };
+    const Case cases[] = {
+        {"FlagSet(Flag=0, Value=3) FlagSet(Flag=\"abc\", Value=5)", 0, 3, false},  // not flag 0
+        {"FlagSet(Flag=8, Value=\"x\")", 8, 1, false},                             // the default 1
+        {"FlagSet(Flag=6, Value=9) FlagReset(Flag=\"six\")", 6, 9, false},
+        {"GlobalFlagSet(Flag=\" 3 \", Value=\"-5\")", 3, -5, true},  // numeric strings count
+        {"FlagSet(Flag=\"0x0A\", Value=\"2.9\")", 10, 2, false},
+        {"FlagSet(Flag=11, Value=\"7up\")", 11, 1, false},
+        {"FlagSet(Flag=12, Value=2.5)", 12, 2, false},
+        {"FlagSet(Flag=(1, 2), Value=4) FlagSet(Flag=13, Value=\"1e2\")", 13, 100, false},
+        // An If whose Value is no number compares with the default 0.
+        {"IfScriptCall(File=\"t\", Flag=50, Value=\"one\")", 20, 1, false},
+        {"IfScriptCall(File=\"t\", Flag=\"fifty\", Value=0)", 20, 0, false},
+    };
+    files["t"] = "FlagSet(Flag=20)";
+    for (const Case& c : cases) {
+        localFlags().clear();
+        globalFlags().clear();
+        files["s"] = c.script;
+        in.runScripts("s");
+        EXPECT_EQ(c.global ? globalFlag(c.flag) : localFlag(c.flag), c.want) << c.script;
+        if (!c.global) {
+            EXPECT_EQ(globalFlag(0), 0) << c.script;
+        }
+    }
+}
+
 TEST_F(InterpreterTest, JumpInsideACallReplacesOnlyTheCallee) {
     files["a"] = "ScriptCall(File=\"b\") FlagSet(Flag=1, Value=10)";
     files["b"] = "ScriptJump(File=\"c\") FlagSet(Flag=2)";
