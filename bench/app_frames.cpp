@@ -149,6 +149,62 @@ BENCHMARK(BM_StillSceneCpu)
     ->Unit(benchmark::kMillisecond)
     ->Iterations(1);
 
+// A 1000 ms crossfade from the still page to the same page with another background: the
+// CPU of the whole process from the Transition statement to its end. With redraw_idle the
+// snapshot is rendered into its target again every frame (as it was before unchanged
+// snapshots were kept); without it, once.
+void BM_StillCrossfadeCpu(benchmark::State& state) {
+    const std::string game = makeStillGame();
+    {
+        std::ofstream(game + "/Scene.vxs") << "Graphic(Layer=0, File=\"bg.png\", StencilAction=1)\n"
+                                              "Graphic(Layer=10, File=\"a.png\", x=-300)\n"
+                                              "Graphic(Layer=11, File=\"b.png\", x=300)\n"
+                                              "Graphic(Layer=100, File=\"window.png\", y=-240)\n"
+                                              "Apply()\nWait(Time=500)\n";
+        std::ofstream(game + "/Fade.vxs") << "Graphic(Layer=0, File=\"a.png\", StencilAction=1)\n"
+                                             "Transition(Time=1000)\n";
+    }
+    double wallSum = 0, cpuSum = 0, framesSum = 0;
+    for (auto _ : state) {
+        app::RunOptions o;
+        o.headless = true;
+        o.gameFolder = game;
+        o.redrawIdleFrames = state.range(0) != 0;
+        double cpu0 = 0, cpu1 = 0;
+        std::chrono::steady_clock::time_point t0, t1;
+        int32_t frames0 = 0, frames1 = 0;
+        app::RuntimeHooks hooks;
+        hooks.runScenario = [&](core::AppContext& ctx) {
+            ctx.scriptRunner->runScripts(std::string("Scene.vxs"));
+            cpu0 = processCpuSeconds();
+            t0 = std::chrono::steady_clock::now();
+            frames0 = ctx.frameDone.load();
+            ctx.scriptRunner->runScripts(std::string("Fade.vxs"));
+            cpu1 = processCpuSeconds();
+            t1 = std::chrono::steady_clock::now();
+            frames1 = ctx.frameDone.load();
+            return 0u;
+        };
+        app::Runtime runtime(o, hooks);
+        runtime.run();
+        wallSum += std::chrono::duration<double>(t1 - t0).count();
+        cpuSum += cpu1 - cpu0;
+        framesSum += frames1 - frames0;
+    }
+    const double n = static_cast<double>(state.iterations());
+    state.counters["fade_ms"] = wallSum * 1000 / n;
+    state.counters["frames"] = framesSum / n;
+    state.counters["cpu_ms"] = cpuSum * 1000 / n;
+    state.counters["cpu_ms_per_frame"] = framesSum > 0 ? cpuSum * 1000 / framesSum : 0;
+    state.counters["cpu_percent_of_a_core"] = wallSum > 0 ? 100.0 * cpuSum / wallSum : 0;
+}
+BENCHMARK(BM_StillCrossfadeCpu)
+    ->ArgName("redraw_idle")
+    ->Arg(0)
+    ->Arg(1)
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(3);
+
 }  // namespace
 
 BENCHMARK_MAIN();

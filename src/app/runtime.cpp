@@ -318,6 +318,8 @@ void Runtime::frameStep() {
     // An idle frame (nothing executed, nothing changed, no repaint asked for) is not drawn or
     // presented again: the picture on screen stays, the frame counters still advance.
     if (executed > 0 || changed || options_.redrawIdleFrames) device_.invalidate();
+    // Measuring what keeping a still snapshot saves: render it again every frame as well.
+    if (options_.redrawIdleFrames && transitionTree_) transitionTree_->markSubtreeChanged();
     requestDueScreenshots(now - runStart_);
     const graphics::FrameResult result =
         device_.renderFrame(screenRoot_.get(), transitionTree_.get(), now);

@@ -73,6 +73,7 @@ void GraphicObject::reset() {
     base.Loop = 0;
     slots.emplace(0, base);
     changedInLastUpdate_ = false;
+    subtreeChanged_ = true;
 }
 
 GraphicObject* GraphicObject::find(GraphicObject* root, const LayerPath& path) {
@@ -269,11 +270,16 @@ bool GraphicObject::update(int64_t dt, const GraphicObject* parentObject) {
         changed = true;
     }
 
+    bool below = false;
     for (auto& [key, child] : layerChildren) {
-        changed |= child->update(dt, this);
+        below |= child->update(dt, this);
     }
     for (auto& [key, child] : glyphChildren) {
-        changed |= child->update(dt, this);
+        below |= child->update(dt, this);
+    }
+    if (below) {
+        subtreeChanged_ = true;
+        changed = true;
     }
     changedInLastUpdate_ = changed;
     return changed;

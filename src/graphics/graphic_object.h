@@ -90,7 +90,12 @@ class GraphicObject {
     // Deep copy: shares the sources, copies the slots, clones both child maps.
     std::unique_ptr<GraphicObject> clone(GraphicObject* newParent = nullptr) const;
     void setHide(int32_t value);
-    void markChanged() { changeCount ^= 1u; }
+    // Something about the object or its children changed that the next update must report
+    // (a child removed, its text reset).
+    void markChanged() {
+        changeCount ^= 1u;
+        subtreeChanged_ = true;
+    }
 
     // ---- sources ----
     void releaseSource();
@@ -105,6 +110,19 @@ class GraphicObject {
     bool updateRoot(uint32_t now);
     // True when the last update saw a change anywhere in this subtree.
     bool changedInLastUpdate() const { return changedInLastUpdate_; }
+
+    // ---- rendering a subtree into a render target ----
+    // True when what the objects below this one show may differ from what was last rendered
+    // of them: an update saw a change below it, markSubtreeChanged was called (commands ran on
+    // its tree: they may change what no update looks at, such as hide), or nothing was
+    // rendered yet. The object's own placement and fade do not count.
+    bool subtreeChangedSinceRender() const { return subtreeChanged_; }
+    void markSubtreeChanged() { subtreeChanged_ = true; }
+    void markSubtreeRendered() { subtreeChanged_ = false; }
+    // What the last render into this object's target was made for: the target source's change
+    // count (a new target has a new one) and the view's aspect ratio.
+    uint32_t renderedTargetChange = 0;
+    float renderedAspect = 0.0f;
 
     // ---- GraphicWait ----
     // Busy while a slot with Loop >= 0 has not finished, or while its movie has not played out.
@@ -139,6 +157,7 @@ class GraphicObject {
   private:
     bool update(int64_t dt, const GraphicObject* parentObject);
     bool changedInLastUpdate_ = false;
+    bool subtreeChanged_ = true;
 };
 
 // Movie sources report playback state through this (the movie subsystem registers it).

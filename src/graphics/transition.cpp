@@ -52,6 +52,11 @@ size_t drainCommandQueues(core::AppContext& app, std::unique_ptr<GraphicObject>&
             app.transitionRoot = transitionTree.get();
         }
     }
+    // Commands may have changed the snapshot in ways no update looks at (hide, an object
+    // removed): its picture is rendered again.
+    if (executed > 0 && transitionTree) {
+        transitionTree->markSubtreeChanged();
+    }
     return executed;
 }
 

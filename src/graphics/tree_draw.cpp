@@ -27,6 +27,22 @@ void setTileVertices(Tile& tile, float left, float top, float width, float heigh
     }
 }
 
+// A movie's frames reach its texture without a change any update of a second tree sees.
+bool subtreeShowsMovie(const GraphicObject& object) {
+    for (const GraphicObject::ChildMap* children : {&object.layerChildren, &object.glyphChildren}) {
+        for (const auto& [key, child] : *children) {
+            if (child->hide == 1) {
+                continue;
+            }
+            if ((child->source && child->source->kind() == SourceKind::Movie) ||
+                subtreeShowsMovie(*child)) {
+                return true;
+            }
+        }
+    }
+    return false;
+}
+
 }  // namespace
 
 StencilMode stencilModeFor(int64_t stencilAction) {
@@ -255,9 +271,21 @@ void drawTree(GraphicObject& root, RenderBackend& backend, float windowAspect) {
     if (!realizeSource(target, backend)) {
         return;
     }
-    backend.beginRenderTarget(target.renderTarget);
-    drawSubtree(root, backend);
-    backend.endRenderTarget();
+    // The target keeps its pixels between frames: the subtree is rendered again only when
+    // something in it changed, the target is a new one (realized again after a reset, or
+    // first used by this root) or the view's aspect changed. A still snapshot under a fade is
+    // rendered once.
+    const bool stale = root.subtreeChangedSinceRender() ||
+                       root.renderedTargetChange != target.changeCount ||
+                       root.renderedAspect != windowAspect || subtreeShowsMovie(root);
+    if (stale) {
+        backend.beginRenderTarget(target.renderTarget);
+        drawSubtree(root, backend);
+        backend.endRenderTarget();
+        root.markSubtreeRendered();
+        root.renderedTargetChange = target.changeCount;
+        root.renderedAspect = windowAspect;
+    }
     if (target.tileWidth != 0 && target.tileHeight != 0) {
         target.scale = renderTargetScale(target.tileWidth, target.tileHeight, windowAspect);
     }

@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <functional>
+#include <memory>
 
 #include "graphics/graphic_object.h"
 #include "graphics/tree_draw.h"
@@ -371,6 +373,65 @@ TEST_F(LayerTree, RenderTargetRootDrawsItsSubtreeIntoTheTargetThenOneQuad) {
     const Float3 scale = renderTargetScale(1024, 768, 4.0f / 3.0f);
     EXPECT_NEAR(scale.x * 1024, 1280.0f, 1e-2);
     EXPECT_NEAR(scale.y * 768, 960.0f, 1e-2);
+}
+
+TEST_F(LayerTree, RenderTargetRootRendersItsSubtreeAgainOnlyWhenItMayHaveChanged) {
+    picture({1}, "a.png");
+    picture({2}, "b.png");
+    std::unique_ptr<GraphicObject> snapshot = root.clone(nullptr);
+    snapshot->makeRenderTarget();
+    StirSlot& fade = snapshot->slots[0];
+    fade.Transmittance = 1.0f;
+    fade.Time = 1000;
+    fade.Loop = 1;
+    uint32_t now = 1000;
+    snapshot->lastUpdate = now - 16;  // cloned from a screen tree updated a frame ago
+    // One frame: update, then draw; true when the subtree was rendered into the target.
+    auto frame = [&](float aspect = 16.0f / 9.0f) {
+        snapshot->updateRoot(now);
+        now += 16;
+        backend.events.clear();
+        drawTree(*snapshot, backend, aspect);
+        const bool rendered = !backend.events.empty() && backend.events[0].rfind("begin", 0) == 0;
+        EXPECT_EQ(backend.events.back(), "draw");  // the faded quad, every frame
+        return rendered;
+    };
+    EXPECT_TRUE(frame());   // never rendered
+    EXPECT_TRUE(frame());   // its pictures were realized while rendering: they changed
+    EXPECT_FALSE(frame());  // a still snapshot: only its fade moves
+    EXPECT_FALSE(frame());
+    EXPECT_LT(snapshot->transmittance, 1.0f);
+    EXPECT_GT(snapshot->transmittance, 0.0f);
+
+    struct Case {
+        const char* what;
+        std::function<void()> change;
+    };
+    GraphicObject* child = GraphicObject::find(snapshot.get(), {1});
+    const Case cases[] = {
+        {"a slot moves a picture",
+         [&] {
+             StirSlot move;
+             move.No = 1;
+             move.Loop = 1;
+             move.Time = 32;
+             move.Position = Float3{10, 0, 0};
+             child->slots[1] = move;
+         }},
+        {"commands ran on the tree", [&] { snapshot->markSubtreeChanged(); }},
+        {"a child was removed",
+         [&] { GraphicObject::remove(GraphicObject::find(snapshot.get(), {2})); }},
+        {"the target was made anew", [&] { snapshot->source->releaseTextures(); }},
+    };
+    for (const Case& c : cases) {
+        c.change();
+        EXPECT_TRUE(frame()) << c.what;
+        while (frame()) {  // a moving slot renders until it ends
+        }
+        EXPECT_FALSE(frame()) << c.what;
+    }
+    EXPECT_TRUE(frame(4.0f / 3.0f)) << "the view's aspect changed";
+    EXPECT_FALSE(frame(4.0f / 3.0f));
 }
 
 }  // namespace
