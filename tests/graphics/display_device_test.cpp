@@ -5,11 +5,17 @@
 
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <cmath>
+#include <cstdio>
+#include <fstream>
+#include <iterator>
 #include <string>
 #include <vector>
 
 #include "graphics/graphic_object.h"
+#include "platform/screenshot.h"
 
 namespace vaxo2::graphics {
 namespace {
@@ -504,6 +510,61 @@ TEST_F(DisplayDeviceTest, TransitionTreeDrawsThroughItsTargetUntilItsFadeEnds) {
     EXPECT_FALSE(transition.source->ready());
     EXPECT_EQ(transition.source->backend, nullptr);
     EXPECT_FALSE(device.renderFrame(&screen, &transition, 65).drawn);
+}
+
+// A StencilAction outside 0 to 3 leaves the stencil state as the previous draw set it: the
+// previous draw of the same tree in the same frame. A tree starts from the reset state, so
+// what an object shows never depends on what another tree or the previous frame drew last.
+TEST_F(DisplayDeviceTest, OutOfRangeStencilActionInheritsWithinItsTreeAndFrameOnly) {
+    const std::string file =
+        ::testing::TempDir() + "/vaxo2-stencil-" + std::to_string(::getpid()) + ".png";
+    const std::vector<uint8_t> rgba(2 * 2 * 4, 200);
+    std::string error;
+    ASSERT_TRUE(platform::writePng(file, rgba.data(), 2, 2, error)) << error;
+    std::ifstream in(file, std::ios::binary);
+    const std::vector<uint8_t> png((std::istreambuf_iterator<char>(in)), {});
+    std::remove(file.c_str());
+    device.setFileReader([&png](const std::string&, std::vector<uint8_t>& bytes) {
+        bytes = png;
+        return true;
+    });
+    start();
+    auto picture = [](GraphicObject& root, int64_t layer, int64_t stencilAction) {
+        GraphicObject* object = GraphicObject::create(&root, {layer});
+        object->loadImage("p.png");
+        object->StencilAction = stencilAction;
+    };
+    GraphicObject screen;
+    picture(screen, 1, 1);   // writes 255
+    picture(screen, 2, 7);   // inherits "writes 255"
+    picture(screen, 3, 2);   // writes 0
+    picture(screen, 4, -1);  // inherits "writes 0", the last state of this tree
+    GraphicObject transition;
+    transition.makeRenderTarget();
+    picture(transition, 1, 9);  // first in its tree: the reset state
+    transition.transmittance = 0.5f;
+    gpu->draws.clear();
+    device.renderFrame(&screen, &transition, 1);
+    ASSERT_EQ(gpu->draws.size(), 6u);
+    const platform::StencilState reset{};
+    EXPECT_EQ(gpu->draws[0].stencil.passOp, platform::StencilOp::Replace);
+    EXPECT_TRUE(gpu->draws[1].stencil == gpu->draws[0].stencil);
+    EXPECT_EQ(gpu->draws[2].stencil.passOp, platform::StencilOp::Zero);
+    EXPECT_TRUE(gpu->draws[3].stencil == gpu->draws[2].stencil);
+    EXPECT_TRUE(gpu->draws[4].intoTarget);
+    EXPECT_TRUE(gpu->draws[4].stencil == reset);
+
+    // The next frame: an out-of-range object drawn first starts from the reset state, not from
+    // the last draw of the frame before.
+    GraphicObject next;
+    picture(next, 1, 4);
+    picture(next, 2, 3);
+    gpu->draws.clear();
+    device.invalidate();
+    device.renderFrame(&next, nullptr, 17);
+    ASSERT_EQ(gpu->draws.size(), 2u);
+    EXPECT_TRUE(gpu->draws[0].stencil == reset);
+    EXPECT_EQ(gpu->draws[1].stencil.passOp, platform::StencilOp::Invert);
 }
 
 }  // namespace
