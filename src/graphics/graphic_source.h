@@ -92,6 +92,8 @@ class GraphicSource {
     uint32_t changeCount = 0;
     // Render targets: the depth-stencil surface that goes with the colour texture.
     TextureId renderTarget = 0;
+    // Render targets: the root whose subtree the target holds now (only compared, never used).
+    const void* renderedBy = nullptr;
     // Movie and text sources keep their decoder state here.
     std::unique_ptr<SourceExtension> extension;
     // The backend the textures were made on (to release them).

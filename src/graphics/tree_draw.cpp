@@ -272,12 +272,13 @@ void drawTree(GraphicObject& root, RenderBackend& backend, float windowAspect) {
         return;
     }
     // The target keeps its pixels between frames: the subtree is rendered again only when
-    // something in it changed, the target is a new one (realized again after a reset, or
-    // first used by this root) or the view's aspect changed. A still snapshot under a fade is
+    // something in it changed, the target is a new one (realized again after a reset) or holds
+    // another root's picture, or the view's aspect changed. A still snapshot under a fade is
     // rendered once.
     const bool stale = root.subtreeChangedSinceRender() ||
                        root.renderedTargetChange != target.changeCount ||
-                       root.renderedAspect != windowAspect || subtreeShowsMovie(root);
+                       target.renderedBy != &root || root.renderedAspect != windowAspect ||
+                       subtreeShowsMovie(root);
     if (stale) {
         backend.beginRenderTarget(target.renderTarget);
         drawSubtree(root, backend);
@@ -285,6 +286,7 @@ void drawTree(GraphicObject& root, RenderBackend& backend, float windowAspect) {
         root.markSubtreeRendered();
         root.renderedTargetChange = target.changeCount;
         root.renderedAspect = windowAspect;
+        target.renderedBy = &root;
     }
     if (target.tileWidth != 0 && target.tileHeight != 0) {
         target.scale = renderTargetScale(target.tileWidth, target.tileHeight, windowAspect);

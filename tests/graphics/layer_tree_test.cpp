@@ -422,6 +422,12 @@ TEST_F(LayerTree, RenderTargetRootRendersItsSubtreeAgainOnlyWhenItMayHaveChanged
         {"a child was removed",
          [&] { GraphicObject::remove(GraphicObject::find(snapshot.get(), {2})); }},
         {"the target was made anew", [&] { snapshot->source->releaseTextures(); }},
+        {"another root rendered into the shared target",
+         [&] {
+             std::unique_ptr<GraphicObject> other = root.clone(nullptr);
+             other->makeRenderTarget();
+             drawTree(*other, backend, 16.0f / 9.0f);
+         }},
     };
     for (const Case& c : cases) {
         c.change();
