@@ -68,15 +68,17 @@ void latch(ScriptInterpreter& in) {
     if (InputWaiter* w = in.inputWaiter()) w->latchLeftClicks();
 }
 
-// Waits for a trigger for at most `ms`, and never longer than one frame whatever waiter is
-// installed: the callers loop on the remaining time and look at the stop flags after every
-// slice. -1 when none fired. Without an input waiter it is a clock wait that also notices the
-// stop flags.
+// Waits for a trigger for at most `ms`; -1 when none fired. An installed waiter gets the whole
+// time: it wakes on the stop flags itself, and a click must find its context waiting (slices
+// would leave gaps in which one is not taken). Without a waiter it is a clock wait of at most one
+// frame that notices the stop flags (raised without notifying the clock); the callers loop.
 int waitForTrigger(ScriptInterpreter& in, int64_t ms) {
     if (ms <= 0) return -1;
-    const uint32_t slice = static_cast<uint32_t>(std::min<int64_t>(ms, core::kStopCheckIntervalMs));
-    if (InputWaiter* w = in.inputWaiter()) return w->wait(slice);
-    platform::Clock::instance().waitUntil([] { return stopRaised(); }, slice);
+    if (InputWaiter* w = in.inputWaiter())
+        return w->wait(static_cast<uint32_t>(std::min<int64_t>(ms, platform::kInfinite - 1)));
+    platform::Clock::instance().waitUntil(
+        [] { return stopRaised(); },
+        static_cast<uint32_t>(std::min<int64_t>(ms, core::kStopCheckIntervalMs)));
     return -1;
 }
 

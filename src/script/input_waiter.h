@@ -24,7 +24,9 @@ class InputWaiter {
     virtual int addTrigger(TriggerKind kind, int32_t code, int32_t flag) = 0;
     virtual void setDisabled(int triggerId, bool disabled) = 0;
     // Blocks for at most timeoutMs (through the platform clock) until a trigger fires or the
-    // waiter is woken. Returns the fired trigger's id, or -1 on timeout or a plain wake.
+    // waiter is woken. Returns the fired trigger's id, or -1 on timeout or a plain wake. A
+    // raised stop flag (quit, restart, load, closed window) must wake it within a frame:
+    // Wait and KeyWait hand it their whole remaining time.
     virtual int wait(uint32_t timeoutMs) = 0;
     // True while the virtual key (or mouse button 1/2/4) is held.
     virtual bool keyHeld(int32_t virtualKey) const = 0;

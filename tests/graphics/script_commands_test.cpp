@@ -346,15 +346,15 @@ class SleepyInput : public script::InputWaiter {
     core::AppContext& app_;
 };
 
-TEST(RegisteredGraphicCommands, EveryWaitLooksAtTheStopFlagsEachFrameWhateverTheWaiter) {
+// Transition and GraphicWait do not trust the waiter to wake on a stop flag. (Wait and KeyWait
+// hand it their whole time: the input manager wakes its waiters on the flags, and slices would
+// leave gaps in which a click is not taken.)
+TEST(RegisteredGraphicCommands, GraphicWaitsLookAtTheStopFlagsEachFrameWhateverTheWaiter) {
     platform::Clock::instance().useReal();
     registerGraphicCommands();
     std::vector<Statement> waits;
     waits.emplace_back("Transition");
     waits.back().with("Time", integer(20000));
-    waits.emplace_back("Wait");
-    waits.back().with("Time", integer(20000));
-    waits.emplace_back("KeyWait");
     waits.emplace_back("GraphicWait");
     waits.back().with("Layer", integer(1)).with("Flag", integer(1));
     for (Statement& statement : waits) {
