@@ -5,6 +5,7 @@
 
 #include <cstdio>
 #include <fstream>
+#include <functional>
 #include <iterator>
 #include <string>
 #include <vector>
@@ -188,34 +189,203 @@ TEST(GpuImageDecoder, PngChunkLengthsAreCheckedAgainstTheFile) {
     EXPECT_TRUE(decodeImage(trailing.data(), trailing.size(), image, error)) << error;
 }
 
+std::vector<uint8_t> readTestFile(const std::string& name) {
+    std::ifstream in(std::string(VAXO2_TEST_DATA) + "/platform/data/" + name, std::ios::binary);
+    EXPECT_TRUE(in) << name;
+    return std::vector<uint8_t>((std::istreambuf_iterator<char>(in)), {});
+}
+
+// GIFs go through our own decoder; ImageMagick wrote these files and a PNG of what it reads in
+// each: an interlaced picture with a transparent colour, and 256-colour noise whose code stream
+// fills the 12-bit table and clears it.
+TEST(GpuImageDecoder, GifPixelsMatchAnIndependentDecoder) {
+    for (const std::string stem : {"interlaced_transparent", "noise_256"}) {
+        const std::vector<uint8_t> gif = readTestFile(stem + ".gif");
+        const std::vector<uint8_t> png = readTestFile(stem + ".png");
+        BgraImage fromGif, fromPng;
+        std::string error;
+        ASSERT_TRUE(decodeImage(gif.data(), gif.size(), fromGif, error)) << stem << ": " << error;
+        ASSERT_TRUE(decodeImage(png.data(), png.size(), fromPng, error)) << stem << ": " << error;
+        ASSERT_EQ(fromGif.width, fromPng.width) << stem;
+        ASSERT_EQ(fromGif.height, fromPng.height) << stem;
+        int differences = 0, transparent = 0;
+        for (int y = 0; y < fromGif.height; ++y) {
+            for (int x = 0; x < fromGif.width; ++x) {
+                const uint32_t a = pixel(fromGif, x, y), b = pixel(fromPng, x, y);
+                if (b >> 24 == 0) ++transparent;
+                // Invisible pixels may carry any colour.
+                if (b >> 24 == 0 ? a >> 24 != 0 : a != b) ++differences;
+            }
+        }
+        EXPECT_EQ(differences, 0) << stem;
+        EXPECT_EQ(transparent > 0, stem == "interlaced_transparent") << stem;
+    }
+}
+
 // 2x2 GIF with a graphic-control extension: top row red, blue; bottom row red, red.
 const std::vector<uint8_t> kGif = {
     0x47, 0x49, 0x46, 0x38, 0x39, 0x61, 0x02, 0x00, 0x02, 0x00, 0xf0, 0x00, 0x00, 0xff, 0x00,
     0x00, 0x00, 0x00, 0xff, 0x21, 0xf9, 0x04, 0x00, 0x00, 0x00, 0x00, 0x00, 0x2c, 0x00, 0x00,
     0x00, 0x00, 0x02, 0x00, 0x02, 0x00, 0x00, 0x02, 0x03, 0x44, 0x00, 0x05, 0x00, 0x3b};
-constexpr size_t kGifFrameWidthAt = 32;
+constexpr size_t kGifExtensionAt = 19;
+constexpr size_t kGifTransparencyFlagsAt = 22;
+constexpr size_t kGifFrameAt = 27;  // the image descriptor
+constexpr size_t kGifCodeSizeAt = 37;
+constexpr size_t kGifTrailerAt = 43;
 
-// The decoder sizes a GIF by its first frame, which may claim far more than the screen does.
-TEST(GpuImageDecoder, GifFrameSizeIsCheckedBeforeDecoding) {
-    BgraImage image;
-    std::string error;
-    ASSERT_TRUE(decodeImage(kGif.data(), kGif.size(), image, error)) << error;
-    ASSERT_EQ(image.width, 2);
-    ASSERT_EQ(image.height, 2);
-    EXPECT_EQ(image.pixels[2], 0xFF);  // top left red (B, G, R, A)
-    EXPECT_EQ(image.pixels[4], 0xFF);  // top right blue
+void putLe16(std::vector<uint8_t>& v, size_t at, uint16_t x) {
+    v[at] = static_cast<uint8_t>(x);
+    v[at + 1] = static_cast<uint8_t>(x >> 8);
+}
 
-    std::vector<uint8_t> huge = kGif;
-    huge[kGifFrameWidthAt] = 0x20;  // frame 20000 wide ...
-    huge[kGifFrameWidthAt + 1] = 0x4E;
-    huge[kGifFrameWidthAt + 2] = 0x20;  // ... and 20000 high, on a 2x2 screen
-    huge[kGifFrameWidthAt + 3] = 0x4E;
-    EXPECT_FALSE(decodeImage(huge.data(), huge.size(), image, error));
-    EXPECT_NE(error.find("refused"), std::string::npos) << error;
-
-    // A file that ends before its first frame has nothing to show.
-    const std::vector<uint8_t> noFrame(kGif.begin(), kGif.begin() + 27);
-    EXPECT_FALSE(decodeImage(noFrame.data(), noFrame.size(), image, error));
+// What the first frame shows and where, and which damage refuses the file (with the reason).
+TEST(GpuImageDecoder, GifFirstFramePlacementTransparencyAndDamage) {
+    constexpr uint32_t R = 0xFFFF0000u, B = 0xFF0000FFu, T = 0;
+    struct Case {
+        const char* what;
+        std::function<void(std::vector<uint8_t>&)> change;
+        int width, height;
+        std::vector<uint32_t> pixels;  // row by row; empty when refused
+        const char* reason;            // part of the refusal
+    };
+    auto frameAt = [](uint16_t x, uint16_t y) {
+        return [x, y](std::vector<uint8_t>& g) {
+            putLe16(g, kGifFrameAt + 1, x);
+            putLe16(g, kGifFrameAt + 3, y);
+        };
+    };
+    const std::vector<Case> cases = {
+        {"as written", [](auto&) {}, 2, 2, {R, B, R, R}, nullptr},
+        {"frame placed on a larger screen",
+         [&](auto& g) {
+             putLe16(g, 6, 4);
+             putLe16(g, 8, 3);
+             frameAt(1, 1)(g);
+         },
+         4,
+         3,
+         {T, T, T, T, T, R, B, T, T, R, R, T},
+         nullptr},
+        {"a screen of no size takes the frame's extent",
+         [&](auto& g) {
+             putLe16(g, 6, 0);
+             putLe16(g, 8, 0);
+             frameAt(1, 0)(g);
+         },
+         3,
+         2,
+         {T, R, B, T, R, R},
+         nullptr},
+        {"frame clipped at the screen's edge", frameAt(1, 1), 2, 2, {T, T, T, R}, nullptr},
+        {"transparent colour",
+         [](auto& g) {
+             g[kGifTransparencyFlagsAt] = 1;
+             g[kGifTransparencyFlagsAt + 3] = 1;  // index 1, blue
+         },
+         2,
+         2,
+         {R, T, R, R},
+         nullptr},
+        {"no trailer after the frame",
+         [](auto& g) { g.resize(kGifTrailerAt); },
+         2,
+         2,
+         {R, B, R, R},
+         nullptr},
+        {"a later frame of 20000x20000 is never decoded",
+         [](auto& g) {
+             const std::vector<uint8_t> frame(g.begin() + kGifFrameAt, g.begin() + kGifTrailerAt);
+             g.insert(g.begin() + kGifTrailerAt, frame.begin(), frame.end());
+             putLe16(g, kGifTrailerAt + 5, 20000);
+             putLe16(g, kGifTrailerAt + 7, 20000);
+         },
+         2,
+         2,
+         {R, B, R, R},
+         nullptr},
+        {"frame of 20000x20000 on a small screen",
+         [](auto& g) {
+             putLe16(g, kGifFrameAt + 5, 20000);
+             putLe16(g, kGifFrameAt + 7, 20000);
+         },
+         0,
+         0,
+         {},
+         "refused"},
+        {"screen of 20000x20000",
+         [](auto& g) {
+             putLe16(g, 6, 20000);
+             putLe16(g, 8, 20000);
+         },
+         0,
+         0,
+         {},
+         "refused"},
+        {"unknown block", [](auto& g) { g[kGifExtensionAt] = 0x99; }, 0, 0, {}, "damaged"},
+        {"extension running past the end",
+         [](auto& g) {
+             g[kGifExtensionAt + 2] = 0x40;
+             g.resize(kGifFrameAt);
+         },
+         0,
+         0,
+         {},
+         "truncated"},
+        {"ends before the first frame",
+         [](auto& g) { g.resize(kGifFrameAt); },
+         0,
+         0,
+         {},
+         "truncated"},
+        {"only a trailer", [](auto& g) { g[kGifFrameAt] = 0x3B; }, 0, 0, {}, "no frame"},
+        {"code size 12", [](auto& g) { g[kGifCodeSizeAt] = 12; }, 0, 0, {}, "code size"},
+        {"image data cut short",
+         [](auto& g) { g.resize(kGifCodeSizeAt + 3); },
+         0,
+         0,
+         {},
+         "truncated"},
+        {"a code the table does not hold yet",
+         [](auto& g) {
+             g[kGifCodeSizeAt + 2] = 0x3C;  // clear (4), then 7 in 3-bit codes
+             g[kGifCodeSizeAt + 3] = 0x00;
+             g[kGifCodeSizeAt + 4] = 0x00;
+         },
+         0,
+         0,
+         {},
+         "damaged"},
+        {"no colour table",
+         [](auto& g) {
+             g[10] = 0x70;
+             g.erase(g.begin() + 13, g.begin() + kGifExtensionAt);
+         },
+         0,
+         0,
+         {},
+         "colour table"},
+    };
+    for (const Case& c : cases) {
+        std::vector<uint8_t> gif = kGif;
+        c.change(gif);
+        BgraImage image;
+        std::string error;
+        const bool decoded = decodeImage(gif.data(), gif.size(), image, error);
+        if (c.pixels.empty()) {
+            EXPECT_FALSE(decoded) << c.what;
+            EXPECT_TRUE(image.pixels.empty()) << c.what;
+            if (c.reason) {
+                EXPECT_NE(error.find(c.reason), std::string::npos) << c.what << ": " << error;
+            }
+            continue;
+        }
+        ASSERT_TRUE(decoded) << c.what << ": " << error;
+        ASSERT_EQ(image.width, c.width) << c.what;
+        ASSERT_EQ(image.height, c.height) << c.what;
+        for (int i = 0; i < c.width * c.height; ++i)
+            EXPECT_EQ(pixel(image, i % c.width, i / c.width), c.pixels[static_cast<size_t>(i)])
+                << c.what << " pixel " << i;
+    }
 }
 
 TEST(GpuImageDecoder, RefusesHugeDimensionsBeforeDecoding) {
@@ -252,6 +422,52 @@ TEST(GpuImageDecoder, RefusesHugeDimensionsBeforeDecoding) {
     }
     ASSERT_TRUE(patched);
     EXPECT_FALSE(decodeImage(jpeg.data(), jpeg.size(), image, error));
+}
+
+// Each file is decoded by the loader of the format its signature names, within the bounds read
+// from that format's header, before any pixel memory is taken.
+TEST(GpuImageDecoder, OnlyTheCheckedFormatsLoaderSeesTheBytes) {
+    BgraImage image;
+    std::string error;
+    // A JPEG signature and a 257x257 frame header in front of an SVG that asks for 20000x20000:
+    // the JPEG decoder refuses it; no other loader gets to draw it.
+    std::vector<uint8_t> disguised = {0xFF, 0xD8, 0xFF, 0xC0, 0x00, 0x11, 0x08,
+                                      0x01, 0x01, 0x01, 0x01, 0x03, 0x01, 0x11,
+                                      0x00, 0x02, 0x11, 0x01, 0x03, 0x11, 0x01};
+    const std::string svg =
+        "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"20000\" height=\"20000\">"
+        "<rect width=\"20000\" height=\"20000\" fill=\"red\"/></svg>";
+    disguised.insert(disguised.end(), svg.begin(), svg.end());
+    EXPECT_FALSE(decodeImage(disguised.data(), disguised.size(), image, error));
+    EXPECT_EQ(error.find("differs"), std::string::npos) << "another loader decoded it: " << error;
+
+    // A progressive decoder passes over the whole frame once per scan: 40 empty scans over a
+    // 4096x4096 frame are refused, the same scans over the 16x8 sample are not.
+    auto withScans = [](uint16_t side, int extraScans) {
+        std::vector<uint8_t> jpeg(kJpeg, kJpeg + sizeof kJpeg);
+        size_t sos = 0;
+        for (size_t i = 2; i + 1 < jpeg.size(); ++i) {
+            if (jpeg[i] == 0xFF && jpeg[i + 1] == 0xC0 && side != 0) {
+                jpeg[i + 5] = jpeg[i + 7] = static_cast<uint8_t>(side >> 8);
+                jpeg[i + 6] = jpeg[i + 8] = static_cast<uint8_t>(side);
+            }
+            if (jpeg[i] == 0xFF && jpeg[i + 1] == 0xDA) {
+                sos = i;
+                break;
+            }
+        }
+        const std::vector<uint8_t> header(jpeg.begin() + static_cast<long>(sos),
+                                          jpeg.begin() + static_cast<long>(sos) + 14);
+        for (int n = 0; n < extraScans; ++n)
+            jpeg.insert(jpeg.begin() + static_cast<long>(sos), header.begin(), header.end());
+        return jpeg;
+    };
+    const std::vector<uint8_t> manyScans = withScans(4096, 40);
+    EXPECT_FALSE(decodeImage(manyScans.data(), manyScans.size(), image, error));
+    EXPECT_NE(error.find("scans refused"), std::string::npos) << error;
+    const std::vector<uint8_t> smallScans = withScans(0, 40);
+    decodeImage(smallScans.data(), smallScans.size(), image, error);
+    EXPECT_EQ(error.find("scans refused"), std::string::npos) << error;
 }
 
 TEST(GpuImageDecoder, CorruptPixelDataNeverYieldsAWrongSizedPicture) {

@@ -5,7 +5,11 @@
 
 #include <cstring>
 #include <memory>
+#include <mutex>
+#include <new>
 #include <vector>
+
+#include "platform/gif_decoder.h"
 
 namespace vaxo2::platform {
 
@@ -15,6 +19,21 @@ struct SurfaceDeleter {
     void operator()(SDL_Surface* s) const { SDL_FreeSurface(s); }
 };
 using SurfacePtr = std::unique_ptr<SDL_Surface, SurfaceDeleter>;
+struct RwDeleter {
+    void operator()(SDL_RWops* rw) const { SDL_RWclose(rw); }
+};
+using RwPtr = std::unique_ptr<SDL_RWops, RwDeleter>;
+
+// A progressive JPEG is decoded once per scan over the whole picture: scans times pixels is
+// bounded (16 scans of the largest picture, far more for ordinary ones).
+constexpr int64_t kMaxJpegScanPixels = kMaxImagePixels * 16;
+
+// The codec libraries are loaded once, before the first decode, so that decoders running on
+// several threads never race on loading them.
+void loadImageCodecs() {
+    static std::once_flag once;
+    std::call_once(once, [] { IMG_Init(IMG_INIT_PNG | IMG_INIT_JPG); });
+}
 
 uint32_t be32(const uint8_t* p) {
     return (uint32_t{p[0]} << 24) | (uint32_t{p[1]} << 16) | (uint32_t{p[2]} << 8) | p[3];
@@ -28,11 +47,73 @@ uint16_t le16(const uint8_t* p) {
 
 enum class Format { Unknown, Png, Jpeg, Bmp, Gif };
 
+// Walks a JPEG's marker segments: the size comes from the first start-of-frame, and every scan
+// is counted (a progressive decoder passes over the whole picture once per scan, so a small
+// file with many empty scans over a large frame costs seconds). The entropy-coded data after a
+// scan header is skipped up to the next marker. False when no frame header comes before the
+// first scan.
+bool jpegLayout(const uint8_t* d, size_t n, int64_t& w, int64_t& h, int& scans) {
+    bool sized = false;
+    size_t i = 2;
+    while (i + 4 <= n) {
+        if (d[i] != 0xFF) {
+            return sized;
+        }
+        const uint8_t marker = d[i + 1];
+        if (marker == 0xFF) {
+            ++i;
+            continue;
+        }
+        if (marker == 0xD9) {
+            break;  // end of image
+        }
+        if (marker == 0xD8 || marker == 0x01 || (marker >= 0xD0 && marker <= 0xD7)) {
+            i += 2;
+            continue;
+        }
+        const size_t segment = (size_t{d[i + 2]} << 8) | d[i + 3];
+        if (segment < 2) {
+            return sized;
+        }
+        const bool sof =
+            marker >= 0xC0 && marker <= 0xCF && marker != 0xC4 && marker != 0xC8 && marker != 0xCC;
+        if (sof && !sized) {
+            if (i + 9 > n) {
+                return false;
+            }
+            h = (int64_t{d[i + 5]} << 8) | d[i + 6];
+            w = (int64_t{d[i + 7]} << 8) | d[i + 8];
+            sized = true;
+        }
+        if (marker == 0xDA) {
+            if (!sized) {
+                return false;  // image data before any frame header
+            }
+            ++scans;
+            // Entropy-coded data: a 0xFF is a marker unless stuffed (0x00), a restart or fill.
+            i += 2 + segment;
+            while (i + 1 < n) {
+                if (d[i] == 0xFF && d[i + 1] != 0x00 && d[i + 1] != 0xFF &&
+                    !(d[i + 1] >= 0xD0 && d[i + 1] <= 0xD7)) {
+                    break;
+                }
+                ++i;
+            }
+            continue;
+        }
+        i += 2 + segment;
+    }
+    return sized;
+}
+
 // The size a picture's header claims, read before the decoder is allowed to allocate for it.
 // False when the header is incomplete or names no size.
-bool headerSize(const uint8_t* d, size_t n, Format& format, int64_t& w, int64_t& h) {
+// The size a picture's header claims, read before the decoder is allowed to allocate for it.
+// False when the header is incomplete or names no size. GIFs are read by our own decoder.
+bool headerSize(const uint8_t* d, size_t n, Format& format, int64_t& w, int64_t& h, int& scans) {
     static const uint8_t kPng[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
     format = Format::Unknown;
+    scans = 0;
     if (n >= 8 && std::memcmp(d, kPng, 8) == 0) {
         format = Format::Png;
         if (n < 24 || std::memcmp(d + 12, "IHDR", 4) != 0) {
@@ -44,41 +125,7 @@ bool headerSize(const uint8_t* d, size_t n, Format& format, int64_t& w, int64_t&
     }
     if (n >= 3 && d[0] == 0xFF && d[1] == 0xD8 && d[2] == 0xFF) {
         format = Format::Jpeg;
-        // Walk the marker segments up to the first start-of-frame.
-        size_t i = 2;
-        while (i + 4 <= n) {
-            if (d[i] != 0xFF) {
-                return false;
-            }
-            const uint8_t marker = d[i + 1];
-            if (marker == 0xFF) {
-                ++i;
-                continue;
-            }
-            if (marker == 0xD8 || marker == 0x01 || (marker >= 0xD0 && marker <= 0xD7)) {
-                i += 2;
-                continue;
-            }
-            const size_t segment = (size_t{d[i + 2]} << 8) | d[i + 3];
-            if (segment < 2) {
-                return false;
-            }
-            const bool sof = marker >= 0xC0 && marker <= 0xCF && marker != 0xC4 && marker != 0xC8 &&
-                             marker != 0xCC;
-            if (sof) {
-                if (i + 9 > n) {
-                    return false;
-                }
-                h = (int64_t{d[i + 5]} << 8) | d[i + 6];
-                w = (int64_t{d[i + 7]} << 8) | d[i + 8];
-                return true;
-            }
-            if (marker == 0xDA || marker == 0xD9) {
-                return false;  // image data before any frame header
-            }
-            i += 2 + segment;
-        }
-        return false;
+        return jpegLayout(d, n, w, h, scans);
     }
     if (n >= 2 && d[0] == 'B' && d[1] == 'M') {
         format = Format::Bmp;
@@ -98,36 +145,9 @@ bool headerSize(const uint8_t* d, size_t n, Format& format, int64_t& w, int64_t&
         }
         return true;
     }
-    if (n >= 6 && (std::memcmp(d, "GIF87a", 6) == 0 || std::memcmp(d, "GIF89a", 6) == 0)) {
+    if (isGif(d, n)) {
         format = Format::Gif;
-        // The decoder allocates for the first frame's own size, not the screen size: walk the
-        // colour table and extension blocks to that frame's descriptor.
-        if (n < 13) {
-            return false;
-        }
-        size_t i = 13;
-        if (d[10] & 0x80) {
-            i += size_t{3} << ((d[10] & 7) + 1);
-        }
-        while (i < n) {
-            if (d[i] == 0x2C) {
-                if (i + 9 > n) {
-                    return false;
-                }
-                w = le16(d + i + 5);
-                h = le16(d + i + 7);
-                return true;
-            }
-            if (d[i] != 0x21 || i + 2 > n) {
-                return false;  // the trailer, or damage, before any frame
-            }
-            i += 2;
-            while (i < n && d[i] != 0) {
-                i += size_t{d[i]} + 1;
-            }
-            ++i;
-        }
-        return false;
+        return true;
     }
     return false;
 }
@@ -173,14 +193,23 @@ bool decodeImage(const uint8_t* data, size_t size, BgraImage& out, std::string& 
     }
     Format format = Format::Unknown;
     int64_t w = 0, h = 0;
-    if (!headerSize(data, size, format, w, h)) {
+    int scans = 0;
+    if (!headerSize(data, size, format, w, h, scans)) {
         return fail(out, error,
                     format == Format::Unknown ? "not a PNG, JPEG, BMP or GIF picture"
                                               : "picture header incomplete");
     }
+    if (format == Format::Gif) {
+        return decodeGif(data, size, out, error);
+    }
     if (w <= 0 || h <= 0 || w > kMaxImageSide || h > kMaxImageSide || w * h > kMaxImagePixels) {
         return fail(out, error,
                     "picture size " + std::to_string(w) + "x" + std::to_string(h) + " refused");
+    }
+    if (format == Format::Jpeg && int64_t{scans} * w * h > kMaxJpegScanPixels) {
+        return fail(out, error,
+                    "JPEG of " + std::to_string(w) + "x" + std::to_string(h) + " with " +
+                        std::to_string(scans) + " scans refused");
     }
     std::vector<uint8_t> mended;
     if (format == Format::Png) {
@@ -202,40 +231,51 @@ bool decodeImage(const uint8_t* data, size_t size, BgraImage& out, std::string& 
                 return fail(out, error, "picture file truncated or its chunks are damaged");
         }
     }
-    SDL_RWops* rw = SDL_RWFromConstMem(data, static_cast<int>(size));
-    if (rw == nullptr) {
+    loadImageCodecs();
+    RwPtr rw(SDL_RWFromConstMem(data, static_cast<int>(size)));
+    if (!rw) {
         return fail(out, error, SDL_GetError());
     }
-    SurfacePtr loaded(IMG_Load_RW(rw, /*freesrc=*/1));
+    // The loader of the format whose header was checked above, never the library's own guess:
+    // another loader would size the picture by rules we have not checked.
+    SurfacePtr loaded;
+    switch (format) {
+        case Format::Png:
+            loaded.reset(IMG_LoadPNG_RW(rw.get()));
+            break;
+        case Format::Jpeg:
+            loaded.reset(IMG_LoadJPG_RW(rw.get()));
+            break;
+        case Format::Bmp:
+            loaded.reset(IMG_LoadBMP_RW(rw.get()));
+            break;
+        default:
+            break;
+    }
     if (!loaded) {
         return fail(out, error, std::string("picture cannot be decoded: ") + IMG_GetError());
     }
     if (loaded->w != w || loaded->h != h) {
         return fail(out, error, "decoded size differs from the header");
     }
-    // ARGB8888 is stored B, G, R, A in memory on a little-endian machine; name the byte order
-    // explicitly so that it holds on any.
+    try {
+        out.pixels.assign(static_cast<size_t>(w * h) * 4, 0);
+    } catch (const std::bad_alloc&) {
+        return fail(out, error,
+                    "no memory for a picture of " + std::to_string(w) + "x" + std::to_string(h));
+    }
+    out.width = static_cast<int32_t>(w);
+    out.height = static_cast<int32_t>(h);
+    // Copied straight into the result: a blit converts any layout (palettes and colour keys
+    // included) without a second full-size surface. ARGB8888 is stored B, G, R, A in memory on
+    // a little-endian machine; name the byte order explicitly so that it holds on any.
     const uint32_t bgraFormat =
         SDL_BYTEORDER == SDL_LIL_ENDIAN ? SDL_PIXELFORMAT_ARGB8888 : SDL_PIXELFORMAT_BGRA8888;
-    SurfacePtr converted(SDL_ConvertSurfaceFormat(loaded.get(), bgraFormat, 0));
-    if (!converted) {
+    SurfacePtr target(SDL_CreateRGBSurfaceWithFormatFrom(out.pixels.data(), out.width, out.height,
+                                                         32, out.width * 4, bgraFormat));
+    if (!target || SDL_SetSurfaceBlendMode(loaded.get(), SDL_BLENDMODE_NONE) != 0 ||
+        SDL_BlitSurface(loaded.get(), nullptr, target.get(), nullptr) != 0) {
         return fail(out, error, std::string("picture cannot be converted: ") + SDL_GetError());
-    }
-    loaded.reset();
-    if (SDL_MUSTLOCK(converted.get()) && SDL_LockSurface(converted.get()) != 0) {
-        return fail(out, error, SDL_GetError());
-    }
-    out.width = converted->w;
-    out.height = converted->h;
-    const size_t rowBytes = static_cast<size_t>(out.width) * 4;
-    out.pixels.resize(rowBytes * static_cast<size_t>(out.height));
-    const auto* src = static_cast<const uint8_t*>(converted->pixels);
-    for (int32_t y = 0; y < out.height; ++y) {
-        std::memcpy(out.pixels.data() + rowBytes * static_cast<size_t>(y),
-                    src + static_cast<size_t>(converted->pitch) * static_cast<size_t>(y), rowBytes);
-    }
-    if (SDL_MUSTLOCK(converted.get())) {
-        SDL_UnlockSurface(converted.get());
     }
     error.clear();
     return true;
