@@ -47,6 +47,7 @@ bool GpuRenderBackend::decodeImage(const std::vector<uint8_t>& bytes, DecodedIma
     platform::BgraImage image;
     std::string error;
     if (!platform::decodeImage(bytes.data(), bytes.size(), image, error)) {
+        out.error = std::move(error);
         return false;
     }
     out.width = image.width;

@@ -194,6 +194,9 @@ void GraphicObject::setSource(SourceRef newSource) {
 void GraphicObject::loadImage(const std::string& file) {
     releaseSource();
     source = sourceCache().acquire(static_cast<int32_t>(SourceKind::Image), file);
+    // Loading a picture again is when a failed one is looked at again: its file may have
+    // changed since (an unchanged one is recognised without decoding or a second report).
+    if (source && source->failed()) source->state = 0;
 }
 
 void GraphicObject::makeRenderTarget() {

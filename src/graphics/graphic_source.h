@@ -74,12 +74,16 @@ class GraphicSource {
     bool unique() const { return unique_; }
     int32_t references() const { return references_; }
 
+    static constexpr int32_t kFailed = 2;
     bool ready() const { return state == 1; }
+    // Reading or decoding failed: not tried again at each draw, only when an object loads the
+    // source anew or the textures are released (see pictureFailures()).
+    bool failed() const { return state == kFailed; }
 
     // Drops the textures (device reset, shutdown) so that the next draw rebuilds them.
     void releaseTextures();
 
-    int32_t state = 0;  // 0 not realized, 1 ready
+    int32_t state = 0;  // 0 not realized, 1 ready, kFailed
     int32_t width = 0;
     int32_t height = 0;
     int32_t tileWidth = 0;

@@ -15,6 +15,7 @@ struct DecodedImage {
     int32_t width = 0;
     int32_t height = 0;
     std::vector<uint8_t> bgra;  // width * height * 4, top row first
+    std::string error;          // why decoding failed (empty when it did not say)
 };
 
 // Stencil modes of the StencilAction table.

@@ -2,6 +2,9 @@
 
 #include <algorithm>
 #include <cmath>
+#include <string>
+
+#include "graphics/picture_failures.h"
 
 namespace vaxo2::graphics {
 
@@ -71,19 +74,40 @@ uint32_t alphaByte(float transmittance) {
 }
 
 bool realizeImage(GraphicSource& source, RenderBackend& backend) {
-    std::vector<uint8_t> bytes;
-    if (!backend.readFile(source.name(), bytes)) {
+    if (source.failed()) {
         return false;
+    }
+    // A picture that cannot be shown is remembered with its bytes: the same bytes are not
+    // decoded (nor reported) again, which at every frame would repeat the library's messages and,
+    // for a hostile file, its allocations.
+    PictureFailures& failures = pictureFailures();
+    auto giveUp = [&](const std::vector<uint8_t>* content, const std::string& reason) {
+        failures.remember(source.name(), content, reason);
+        source.state = GraphicSource::kFailed;
+        return false;
+    };
+    std::vector<uint8_t> bytes;
+    const bool read = backend.readFile(source.name(), bytes);
+    const std::vector<uint8_t>* content = read ? &bytes : nullptr;
+    if (failures.failedBefore(source.name(), content)) {
+        source.state = GraphicSource::kFailed;
+        return false;
+    }
+    if (!read) {
+        return giveUp(content, "not found in the packs or the game folder");
     }
     DecodedImage image;
     if (!backend.decodeImage(bytes, image)) {
-        return false;
+        return giveUp(content,
+                      image.error.empty() ? "not a picture that can be decoded" : image.error);
     }
     if (image.width <= 0 || image.height <= 0 || image.width > kMaxImageSide ||
         image.height > kMaxImageSide || int64_t{image.width} * image.height > kMaxImagePixels ||
         image.bgra.size() < static_cast<size_t>(image.width) * image.height * 4) {
-        return false;
+        return giveUp(content, "picture size " + std::to_string(image.width) + "x" +
+                                   std::to_string(image.height) + " refused");
     }
+    failures.forget(source.name());
     source.releaseTextures();
     const int32_t maxSide = std::max(1, backend.maxTextureSize());
     source.width = image.width;

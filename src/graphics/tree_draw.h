@@ -17,7 +17,8 @@ constexpr int32_t kDesignHeight = 720;
 uint32_t alphaByte(float transmittance);
 
 // Realizes an image source: decode, cut into tiles of at most the maximum texture size, centre
-// with y up. Leaves it unrealized when the file cannot be read or decoded.
+// with y up. A file that cannot be read or decoded marks the source failed and is reported once
+// (pictureFailures()).
 bool realizeImage(GraphicSource& source, RenderBackend& backend);
 // Realizes the shared render-target source: a square target covering the back buffer.
 bool realizeRenderTarget(GraphicSource& source, RenderBackend& backend);

@@ -5,6 +5,7 @@
 #include <memory>
 
 #include "graphics/graphic_object.h"
+#include "graphics/picture_failures.h"
 #include "graphics/tree_draw.h"
 #include "recording_backend.h"
 
@@ -17,6 +18,7 @@ using testing::testPicture;
 class LayerTree : public ::testing::Test {
   protected:
     void SetUp() override {
+        pictureFailures().clear();
         for (const char* name : {"bg.png", "a.png", "b.png", "c.png", "d.png"}) {
             backend.files[name] = testPicture(4, 2);
         }
@@ -187,22 +189,55 @@ TEST_F(LayerTree, SharedPictureIsLoadedOnceAndOutlivesOneUser) {
     EXPECT_TRUE(backend.textures.empty());  // last reference gone: texture released
 }
 
-TEST_F(LayerTree, BrokenPicturesDrawNothingAndAreRetried) {
+// A picture that cannot be shown is read, decoded and reported once, with its name, not at every
+// frame; loading it again looks at its file again, and decodes only bytes that changed.
+TEST_F(LayerTree, BrokenPicturesAreTriedAndReportedOnceUntilTheirFileChanges) {
+    std::vector<std::string> reports;
+    pictureFailures().setSink([&](const std::string& name, const std::string& reason) {
+        reports.push_back(name + ": " + reason);
+    });
     backend.files["broken.png"] = {'I', 'M', 'G', 0xFF, 0xFF, 0xFF, 0xFF, 1, 2, 3};
-    backend.files["huge.png"] = {'I', 'M', 'G', 0, 0x80, 0, 0x80};
     picture({1}, "broken.png");
     picture({2}, "missing.png");
     draw();
     draw();
+    draw();
     EXPECT_TRUE(backend.draws.empty());
-    EXPECT_EQ(backend.reads, 4);  // tried again at the next draw
-    EXPECT_FALSE(GraphicObject::find(&root, {1})->source->ready());
+    EXPECT_EQ(backend.reads, 2);
+    EXPECT_TRUE(GraphicObject::find(&root, {1})->source->failed());
+    ASSERT_EQ(reports.size(), 2u);
+    EXPECT_EQ(reports[0], "broken.png: not a picture that can be decoded");
+    EXPECT_EQ(reports[1], "missing.png: not found in the packs or the game folder");
+
+    // Shown again unchanged (another object, the same object, after a device reset): read
+    // once more to compare, never reported again.
+    picture({5}, "broken.png");
+    picture({1}, "broken.png");
+    draw();
+    releaseAllTextures();
+    draw();
+    EXPECT_EQ(backend.reads, 2 + 1 + 2);
+    EXPECT_EQ(reports.size(), 2u);
+
+    // The file is replaced: the next load decodes it and shows it; a later break is news.
+    backend.files["broken.png"] = testPicture(4, 2);
+    picture({1}, "broken.png");
+    draw();
+    EXPECT_EQ(backend.drawnTags(), (std::vector<std::string>{"broken.png", "broken.png"}));
+    EXPECT_EQ(reports.size(), 2u);
+    GraphicObject::remove(GraphicObject::find(&root, {1}));
+    GraphicObject::remove(GraphicObject::find(&root, {5}));
+    backend.files["broken.png"] = {'I', 'M', 'G'};
+    picture({1}, "broken.png");
+    draw();
+    EXPECT_EQ(reports.size(), 3u);
 
     // A failed texture leaves the tile without one; the source still counts as ready.
     backend.failTextures = 1;
     picture({3}, "c.png");
     draw();
     EXPECT_TRUE(GraphicObject::find(&root, {3})->source->ready());
+    pictureFailures().setSink(nullptr);
 }
 
 TEST_F(LayerTree, TransmittanceSetsTheVertexAlpha) {
