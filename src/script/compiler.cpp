@@ -1,9 +1,11 @@
 #include "script/compiler.h"
 
 #include <algorithm>
+#include <array>
 #include <cctype>
 #include <cstdlib>
 #include <cstring>
+#include <optional>
 #include <unordered_map>
 
 #include "script/command_table.h"
@@ -22,12 +24,18 @@ bool isDelimiter(char c) {
     return kWordDelimiters.find(c) != std::string_view::npos;
 }
 
-// Length of the character at `pos`, at least 1 and never past the end.
+// Length of the character at `pos`: what its lead byte announces, at least 1, never past the
+// end, and never over a byte that cannot continue it. A broken sequence thus never swallows the
+// quote, bracket or colon after it, and every scan, from wherever it starts, passes through the
+// same ASCII positions (which keeps the top-level colon search below linear).
 inline size_t stepAt(std::string_view text, size_t pos) {
     if (static_cast<unsigned char>(text[pos]) < 0x80) return 1;
     size_t n = static_cast<size_t>(characterLength(static_cast<unsigned char>(text[pos])));
-    if (n == 0) n = 1;
-    return std::min(n, text.size() - pos);
+    n = std::min(n, text.size() - pos);
+    size_t length = 1;
+    while (length < n && (static_cast<unsigned char>(text[pos + length]) & 0xC0) == 0x80)
+        ++length;
+    return length;
 }
 
 // White space that becomes one space (outside strings), and the subset that ends a comment.
@@ -105,6 +113,95 @@ bool hasTopLevel(std::string_view text, char separator) {
     }
     return false;
 }
+
+// hasTopLevel(text.substr(p), ':') for every position p at once. Asked at each operand of a
+// long value, the direct scan would make tokenizing quadratic. One scan over the whole value
+// visits every ASCII position (see stepAt); every operand of a value lies at one, outside a
+// string, and a scan started there follows the same path with depths counted from there. So:
+// with D the depths after each character, the scan from p finds a colon at depth zero when the
+// nearest colon after p with D equal to the depths before p comes before the nearest point
+// where a depth falls below its value before p. Both are found for all p in one backward pass.
+class TopLevelColonIndex {
+  public:
+    explicit TopLevelColonIndex(std::string_view text) : answer_(text.size() + 1, kUnknown) {
+        struct Node {
+            size_t pos;
+            int8_t component;  // 0 (), 1 [], 2 {}, -1 none
+            int8_t delta;
+            bool colon;
+            bool outside;  // not inside a string
+        };
+        std::vector<Node> nodes;
+        std::array<int64_t, 3> depth{0, 0, 0}, low{0, 0, 0}, high{0, 0, 0};
+        bool inString = false;
+        for (size_t pos = 0; pos < text.size(); pos += stepAt(text, pos)) {
+            const char c = text[pos];
+            Node node{pos, -1, 0, false, !inString};
+            if (c == '"') {
+                inString = !inString;
+            } else if (!inString) {
+                static constexpr std::string_view kOpen = "([{", kClose = ")]}";
+                if (size_t k = kOpen.find(c); k != std::string_view::npos) {
+                    node.component = static_cast<int8_t>(k);
+                    node.delta = 1;
+                } else if (size_t k2 = kClose.find(c); k2 != std::string_view::npos) {
+                    node.component = static_cast<int8_t>(k2);
+                    node.delta = -1;
+                }
+                node.colon = c == ':';
+                if (node.component >= 0) {
+                    int64_t& d = depth[static_cast<size_t>(node.component)];
+                    d += node.delta;
+                    low[static_cast<size_t>(node.component)] =
+                        std::min(low[static_cast<size_t>(node.component)], d);
+                    high[static_cast<size_t>(node.component)] =
+                        std::max(high[static_cast<size_t>(node.component)], d);
+                }
+            }
+            nodes.push_back(node);
+        }
+        constexpr size_t kNone = SIZE_MAX;
+        // lastAt[k][v - low[k]]: the nearest node (so far, going backwards) after which depth k
+        // is v.
+        std::array<std::vector<size_t>, 3> lastAt;
+        for (size_t k = 0; k < 3; ++k)
+            lastAt[k].assign(static_cast<size_t>(high[k] - low[k] + 1), kNone);
+        struct KeyHash {
+            size_t operator()(const std::array<int64_t, 3>& key) const {
+                return std::hash<int64_t>{}(key[0] * 1000003 ^ key[1] * 7919 ^ key[2]);
+            }
+        };
+        std::unordered_map<std::array<int64_t, 3>, size_t, KeyHash> colonAt;
+        for (size_t i = nodes.size(); i-- > 0;) {
+            const Node& node = nodes[i];
+            if (!node.outside) continue;  // inside a string depths do not move
+            for (size_t k = 0; k < 3; ++k)
+                lastAt[k][static_cast<size_t>(depth[k] - low[k])] = i;
+            if (node.colon) colonAt[depth] = i;
+            std::array<int64_t, 3> before = depth;
+            if (node.component >= 0) before[static_cast<size_t>(node.component)] -= node.delta;
+            size_t underflow = kNone;
+            for (size_t k = 0; k < 3; ++k) {
+                if (before[k] - 1 >= low[k])
+                    underflow =
+                        std::min(underflow, lastAt[k][static_cast<size_t>(before[k] - 1 - low[k])]);
+            }
+            auto colon = colonAt.find(before);
+            answer_[node.pos] = colon != colonAt.end() && colon->second < underflow ? kYes : kNo;
+            depth = before;
+        }
+    }
+
+    // The answer for `pos`, or nothing for a position the scan did not pass outside a string.
+    std::optional<bool> at(size_t pos) const {
+        if (pos >= answer_.size() || answer_[pos] == kUnknown) return std::nullopt;
+        return answer_[pos] == kYes;
+    }
+
+  private:
+    static constexpr uint8_t kUnknown = 0, kNo = 1, kYes = 2;
+    std::vector<uint8_t> answer_;
+};
 
 }  // namespace
 
@@ -274,6 +371,16 @@ std::vector<std::string_view> splitPieces(std::string_view text, char separator)
     return pieces;
 }
 
+std::vector<int8_t> topLevelColonMap(std::string_view value) {
+    const TopLevelColonIndex index(value);
+    std::vector<int8_t> map(value.size());
+    for (size_t pos = 0; pos < value.size(); ++pos) {
+        const std::optional<bool> known = index.at(pos);
+        map[pos] = known ? static_cast<int8_t>(*known) : int8_t{-1};
+    }
+    return map;
+}
+
 size_t pieceCount(std::string_view text, char separator) {
     return splitPieces(text, separator).size();
 }
@@ -393,6 +500,8 @@ struct ScriptCompiler::State {
     TextMap names, labels, strings;
     std::unordered_map<int64_t, int32_t> integers;
     std::unordered_map<double, int32_t> reals;
+    // Rest of a value short enough to scan directly for a top-level colon at each operand.
+    static constexpr size_t kDirectColonScan = 256;
     // Nesting of values inside values (lists, commands written as arguments). Deeper text is
     // ignored like any other unrecognised value, so hostile input cannot exhaust the stack.
     int depth = 0;
@@ -552,6 +661,16 @@ struct ScriptCompiler::State {
         // where the last colon and point are keeps long expressions linear.
         const size_t lastColon = v.rfind(':');
         const size_t lastDot = v.rfind('.');
+        // The first question is answered by one scan; a long value asked again gets the index.
+        std::optional<TopLevelColonIndex> colonIndex;
+        int colonQuestions = 0;
+        auto topLevelColon = [&](size_t at) {
+            if (++colonQuestions > 1 && v.size() - at > kDirectColonScan) {
+                if (!colonIndex) colonIndex.emplace(v);
+                if (std::optional<bool> known = colonIndex->at(at)) return *known;
+            }
+            return hasTopLevel(v.substr(at), ':');
+        };
         auto numberStart = [](char c) {
             return (c >= '0' && c <= '9') || c == '+' || c == '-' || c == '.' || c == 'x' ||
                    c == 'X';
@@ -579,7 +698,7 @@ struct ScriptCompiler::State {
             std::string_view rest = v.substr(pos);
             // Whole-rest forms first.
             std::vector<std::string_view> items;
-            if (lastColon != std::string_view::npos && lastColon >= pos && hasTopLevel(rest, ':'))
+            if (lastColon != std::string_view::npos && lastColon >= pos && topLevelColon(pos))
                 items = splitPieces(rest, ':');
             if (items.size() >= 2) {
                 std::vector<int32_t> elems;

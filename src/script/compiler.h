@@ -23,6 +23,11 @@ std::string groupAt(std::string_view text, size_t position, std::string_view ope
 std::vector<std::string_view> splitPieces(std::string_view text, char separator);
 size_t pieceCount(std::string_view text, char separator);
 std::string pieceAt(std::string_view text, size_t index, char separator);
+// For every byte position p of a value, computed in one pass: 1 when the rest of the value from
+// p splits into two or more pieces at top-level colons (a colon list), 0 when it does not, -1
+// for a position that no operand of the value can start at (inside a string or a character).
+// The tokenizer asks this at each operand of a long value.
+std::vector<int8_t> topLevelColonMap(std::string_view value);
 
 bool isIntegerLiteral(std::string_view text);
 bool isRealLiteral(std::string_view text);
