@@ -128,6 +128,15 @@ std::vector<std::string> parameterNames(int index) {
     return names;
 }
 
+int parameterCount(int index) {
+    if (index < 0 || index >= kCommandCount) return 0;
+    int count = 0;
+    while (count < kMaxParameters &&
+           kTable[static_cast<size_t>(index)].parameters[static_cast<size_t>(count)])
+        ++count;
+    return count;
+}
+
 int parameterIndex(int index, std::string_view parameter) {
     if (index < 0 || index >= kCommandCount) return -1;
     const auto& params = kTable[static_cast<size_t>(index)].parameters;

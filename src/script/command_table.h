@@ -38,6 +38,8 @@ int lookupCommand(std::string_view name);
 
 // Parameter names of entry `index`, in table order; empty for an index outside the table.
 std::vector<std::string> parameterNames(int index);
+// Number of parameters of entry `index` (0 outside the table).
+int parameterCount(int index);
 // Position of `parameter` among the entry's parameters, or -1.
 int parameterIndex(int index, std::string_view parameter);
 

@@ -1,18 +1,13 @@
 #include "script/interpreter.h"
 
+#include <algorithm>
+#include <cstdio>
+
 #include "core/app_context.h"
 #include "script/command_table.h"
 #include "script/flow_commands.h"
 
 namespace vaxo2::script {
-namespace {
-
-// Lists nested deeper than this in a (damaged) image bind as empty lists: a list whose items
-// name the list itself would otherwise recurse without end.
-constexpr int kMaxListDepth = 32;
-
-}  // namespace
-
 ScriptInterpreter::ScriptInterpreter() = default;
 ScriptInterpreter::~ScriptInterpreter() = default;
 
@@ -21,10 +16,6 @@ void ScriptInterpreter::setHost(ScriptHost* host) {
 }
 
 namespace {
-
-// Values one statement's arguments may expand to: lists that share their item lists (possible
-// only in a damaged image) would otherwise multiply at every level.
-constexpr int64_t kMaxBoundValues = 1 << 16;
 
 void bindValue(const ScriptContext& context, int32_t elementIndex, ScriptValue& out, int depth,
                int64_t& budget) {
@@ -87,17 +78,18 @@ void ScriptInterpreter::bindElement(const ScriptContext& context, int32_t elemen
 }
 
 int32_t ScriptInterpreter::bindArguments(const ScriptContext& context, int32_t position,
-                                         std::vector<ScriptValue>& out) {
+                                         std::vector<ScriptValue>& out, int32_t limit) {
     auto list = context.image.argumentList(position);
     if (!list) return 0;
-    if (out.size() < static_cast<size_t>(list->count)) out.resize(static_cast<size_t>(list->count));
+    const int32_t count = std::clamp(list->count, 0, std::max(limit, 0));
+    if (out.size() < static_cast<size_t>(count)) out.resize(static_cast<size_t>(count));
     int64_t budget = kMaxBoundValues;
-    for (int32_t i = 0; i < list->count; ++i) {
+    for (int32_t i = 0; i < count; ++i) {
         ScriptValue& v = out[static_cast<size_t>(i)];
         v.reset();
         bindValue(context, list->items[i], v, 0, budget);
     }
-    return list->count;
+    return count;
 }
 
 void ScriptInterpreter::stepCommand(ScriptContext& context) {
@@ -111,7 +103,9 @@ void ScriptInterpreter::stepCommand(ScriptContext& context) {
         if (e && e->kind == static_cast<int32_t>(ElementKind::Command)) {
             auto name = img.text(e->name);
             int index = name ? lookupCommand(*name) : 0;
-            int32_t count = bindArguments(context, e->link, arguments_);
+            // Handlers read their parameters only: positions past them (a damaged image may
+            // list millions) are not bound, and a statement outside the table binds nothing.
+            int32_t count = bindArguments(context, e->link, arguments_, parameterCount(index));
             if (index > 0) {
                 context.result.reset();
                 callHandler(index, *this, arguments_, count, &context.result);
@@ -164,9 +158,24 @@ void ScriptInterpreter::reloadStep() {
 }
 
 ScriptContext& ScriptInterpreter::pushScript(const std::string& name) {
+    return pushScript(name, 0);
+}
+
+ScriptContext& ScriptInterpreter::pushScript(const std::string& name, size_t leaving) {
     auto context = std::make_unique<ScriptContext>();
     context->name = name;
-    loader_.loadScript(*context, host_);
+    if (stack_.size() - std::min(leaving, stack_.size()) < kMaxScriptDepth) {
+        loader_.loadScript(*context, host_);
+    } else {
+        // Refused like a script that cannot be loaded: the context is empty and ends at once,
+        // so the caller goes on after its call.
+        if (refusedNames_.size() < kMaxScriptDepth && refusedNames_.insert(name).second) {
+            std::fprintf(stderr,
+                         "vaxo2: script \"%s\" not started: scripts are already nested %zu "
+                         "deep (a ScriptCall that never returns?)\n",
+                         name.c_str(), kMaxScriptDepth);
+        }
+    }
     if (executing_) {
         if (executing_->isSystemScript) context->isSystemScript = executing_->isSystemScript;
         if (executing_->reservedByte != 0) context->reservedByte = executing_->reservedByte;
@@ -185,7 +194,8 @@ void ScriptInterpreter::endContext(ScriptContext& context) {
 }
 
 void ScriptInterpreter::jumpScript(const std::string& name) {
-    pushScript(name);
+    // The jumping context ends: a jump never deepens the stack.
+    pushScript(name, executing_ ? 1 : 0);
     if (executing_) endContext(*executing_);
 }
 

@@ -6,6 +6,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -16,6 +17,17 @@
 #include "script/script_value.h"
 
 namespace vaxo2::script {
+
+// Lists nested deeper than this in a (damaged) image bind as empty lists: a list whose items
+// name the list itself would otherwise recurse without end.
+constexpr int kMaxListDepth = 32;
+// Values one statement's arguments may expand to: lists that share their item lists (possible
+// only in a damaged image) would otherwise multiply at every level. Tools that print an image
+// keep to the same budget.
+constexpr int64_t kMaxBoundValues = 1 << 16;
+// Scripts the stack may hold: a call nested deeper is refused (an endless ScriptCall recursion
+// would otherwise grow memory until the system ends the game).
+constexpr size_t kMaxScriptDepth = 256;
 
 class ScriptInterpreter {
   public:
@@ -61,14 +73,16 @@ class ScriptInterpreter {
     ScriptContext* executingContext() const { return executing_; }
     const std::vector<ScriptValue>& arguments() const { return arguments_; }
 
-    // Binds the argument list at `position` of `context`'s image into `out` (grown as needed);
-    // returns the count n. Exposed for tools.
+    // Binds the first `limit` entries of the argument list at `position` of `context`'s image
+    // into `out` (grown as needed); returns how many were bound. Exposed for tools.
     static int32_t bindArguments(const ScriptContext& context, int32_t position,
-                                 std::vector<ScriptValue>& out);
+                                 std::vector<ScriptValue>& out, int32_t limit = INT32_MAX);
     static void bindElement(const ScriptContext& context, int32_t elementIndex, ScriptValue& out,
                             int depth = 0);
 
   private:
+    // `leaving`: contexts on the stack that end with this push (a jump's own).
+    ScriptContext& pushScript(const std::string& name, size_t leaving);
     static void endContext(ScriptContext& context);
     bool stopFlagUp() const;
 
@@ -80,6 +94,7 @@ class ScriptInterpreter {
     ScriptHost defaultHost_;
     ScriptHost* host_ = &defaultHost_;
     ScriptLoader loader_;
+    std::set<std::string> refusedNames_;  // too-deep calls already reported
 };
 
 // The name the application context knows the interpreter by.

@@ -219,13 +219,48 @@ class LintObserver : public CompileObserver {
                 report(at, LintDiagnostic::Severity::Error,
                        "duplicate label '" + std::string(image.text(e->name).value_or("")) +
                            "'; only its first occurrence counts");
-            } else if (kind == ElementKind::Command && options.resourceExists) {
-                checkFile(context, *e, at, options);
+            } else if (kind == ElementKind::Command) {
+                if (options.resourceExists) checkFile(context, *e, at, options);
+                // A call as the last statement ends its caller at once: no deeper.
+                if (!options.scriptName.empty() && i + 1 < image.commandList.size())
+                    checkSelfCall(context, *e, at, options.scriptName);
             }
         }
     }
 
   private:
+    void checkSelfCall(const ScriptContext& context, const ScriptElement& e, size_t at,
+                       const std::string& self) {
+        std::string_view name = context.image.text(e.name).value_or("");
+        if (name != "ScriptCall" && name != "IfScriptCall") return;
+        const int filePos = parameterIndex(lookupCommand(name), "File");
+        std::vector<ScriptValue> args;
+        const int32_t n = ScriptInterpreter::bindArguments(context, e.link, args, filePos + 1);
+        if (filePos < 0 || filePos >= n) return;
+        const ScriptValue& v = args[static_cast<size_t>(filePos)];
+        if (v.type != ScriptValueType::String || !sameScript(v.text, self)) return;
+        report(at, LintDiagnostic::Severity::Warning,
+               std::string(name) + " of this script itself: each call nests one level deeper, " +
+                   "and the runtime refuses calls nested " + std::to_string(kMaxScriptDepth) +
+                   " deep");
+    }
+
+    // Names compared as the loose-file lookup does (either separator, ASCII case ignored); a
+    // bare `self` matches the called name's last component.
+    static bool sameScript(const std::string& called, const std::string& self) {
+        auto normal = [](std::string s) {
+            for (char& c : s)
+                c = c == '\\' ? '/'
+                              : static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+            return s;
+        };
+        const std::string a = normal(called), b = normal(self);
+        if (a == b) return true;
+        if (b.find('/') != std::string::npos) return false;
+        const size_t slash = a.rfind('/');
+        return slash != std::string::npos && a.substr(slash + 1) == b;
+    }
+
     void checkFile(const ScriptContext& context, const ScriptElement& e, size_t at,
                    const LintOptions& options) {
         const ScriptImage& image = context.image;

@@ -20,6 +20,9 @@ struct LintDiagnostic {
 struct LintOptions {
     // When set, File arguments of script and picture commands are checked with it.
     std::function<bool(const std::string& name)> resourceExists;
+    // The script's own name as the runtime loads it (a bare file name when its folder in the
+    // game is unknown); when set, a ScriptCall of the script itself is pointed out.
+    std::string scriptName;
 };
 
 // Lints one decoded (UTF-8) script text. Diagnostics are in text order.

@@ -383,6 +383,46 @@ TEST_F(InterpreterTest, DamagedImageBindsNothingAndCyclicListsStop) {
     EXPECT_EQ(ctx.currentIndex, 3);
 }
 
+// A statement binds only the parameters its command has: a damaged image may give a statement
+// a million-item argument list (shared by many statements).
+TEST_F(InterpreterTest, StatementsBindOnlyTheirCommandsParameters) {
+    ScriptContext ctx;
+    ctx.image.dataPool = {'W', 'a', 'i', 't', 0, 'N', 'o', 'p', 'e', 0};
+    ctx.image.elementTable = {{1, 0, 0}, {1, 5, 0}, {6, -1, 10}};
+    ctx.image.dataPool.resize(18, 0);
+    ctx.image.argumentLists.assign(1'000'001, 2);
+    ctx.image.argumentLists[0] = 1'000'000;
+    ctx.image.commandList = {0, 1, 0};
+    ctx.sizeTemporaries();
+    in.stepCommand(ctx);
+    EXPECT_EQ(in.arguments().size(), 2u);  // Time and SkipOn
+    in.stepCommand(ctx);                   // not in the table: nothing is bound
+    EXPECT_EQ(in.arguments().size(), 2u);
+    std::vector<ScriptValue> all;
+    EXPECT_EQ(ScriptInterpreter::bindArguments(ctx, 0, all, 3), 3);
+    EXPECT_EQ(all.size(), 3u);
+    EXPECT_EQ(all[2].type, ScriptValueType::Integer);
+    EXPECT_EQ(ScriptInterpreter::bindArguments(ctx, 0, all, -1), 0);
+}
+
+// Endless ScriptCall recursion stops at the depth limit with one message; the refused call acts
+// like a call of a script that cannot be loaded, and a jump at the limit still runs.
+TEST_F(InterpreterTest, EndlessScriptCallStopsAtTheDepthLimit) {
+    files["r"] = "ScriptCall(File=\"r\") ScriptJump(File=\"leaf\")";
+    files["leaf"] = "FlagSet(Flag=3, Value=Flag[3]) FlagSet(Flag=4)";
+    ::testing::internal::CaptureStderr();
+    in.runScripts("r");
+    const std::string said = ::testing::internal::GetCapturedStderr();
+    EXPECT_EQ(reads["r"], static_cast<int>(kMaxScriptDepth));
+    EXPECT_EQ(reads["leaf"], static_cast<int>(kMaxScriptDepth));
+    EXPECT_EQ(localFlag(4), 1);
+    EXPECT_TRUE(in.scriptStack().empty());
+    EXPECT_NE(said.find("script \"r\" not started: scripts are already nested 256 deep"),
+              std::string::npos)
+        << said;
+    EXPECT_EQ(said.find("not started"), said.rfind("not started")) << "reported once";
+}
+
 TEST_F(InterpreterTest, WaitReleasesAndIgnoresInputUnlessSkipOn) {
     auto* waiter = new ScriptedWaiter;
     in.setInputWaiter(std::unique_ptr<InputWaiter>(waiter));

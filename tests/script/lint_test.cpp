@@ -102,6 +102,28 @@ TEST(Lint, FilesMustExistWhenAGameIsGiven) {
     EXPECT_TRUE(lint(text).empty());  // no game: names are not checked
 }
 
+// A script that calls itself (not as its last statement, which would end the caller first)
+// nests one level per call until the runtime refuses.
+TEST(Lint, ScriptCallOfItselfIsPointedOut) {
+    LintOptions options;
+    options.scriptName = "scene/loop.vxs";
+    const std::string text =
+        "ScriptCall(File=\"scene\\Loop.vxs\")\n"           // itself, another spelling
+        "IfScriptCall(File=\"scene/loop.vxs\", Flag=1)\n"  // itself when the flag is set
+        "ScriptCall(File=\"other.vxs\")\n"                 // another script
+        "ScriptJump(File=\"scene/loop.vxs\")\n"            // a jump never nests
+        "ScriptCall(File=\"scene/loop.vxs\")\n";           // last statement: a tail call
+    auto f = lint(text, options);
+    EXPECT_TRUE(has(f, 1, 1, "ScriptCall of this script itself")) << all(f);
+    EXPECT_TRUE(has(f, 2, 1, "IfScriptCall of this script itself")) << all(f);
+    EXPECT_EQ(f.size(), 2u) << all(f);
+    // Only the file name known: a call naming it in any folder counts.
+    options.scriptName = "LOOP.vxs";
+    EXPECT_EQ(lint(text, options).size(), 2u);
+    options.scriptName.clear();
+    EXPECT_TRUE(lint(text, options).empty());
+}
+
 TEST(Lint, ClosestCommandName) {
     EXPECT_EQ(closestCommandName("wait"), "Wait");
     EXPECT_EQ(closestCommandName("KeyWiat"), "KeyWait");

@@ -2,6 +2,7 @@
 // and lints them for everything the runtime's compiler silently drops.
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <iostream>
 #include <iterator>
@@ -71,29 +72,39 @@ std::string quoted(std::string_view s) {
     return "\"" + std::string(s) + "\"";
 }
 
-std::string renderElement(const ScriptImage& img, int32_t index, int depth = 0);
+// A statement is printed within the budget the runtime binds it with (kMaxBoundValues values,
+// kMaxListDepth levels): lists of a damaged image that contain themselves or share their items
+// would otherwise print exponentially. What is cut is shown as "...".
+std::string renderElement(const ScriptImage& img, int32_t index, int64_t& budget, int depth = 0);
 
 std::string renderList(const ScriptImage& img, int32_t position, char separator, int depth,
-                       const std::vector<std::string>* names = nullptr) {
+                       int64_t& budget, const std::vector<std::string>* names = nullptr) {
     auto list = img.argumentList(position);
     if (!list) return "<bad list " + std::to_string(position) + ">";
     std::string out;
     bool first = true;
     for (int32_t i = 0; i < list->count; ++i) {
-        if (names && list->items[i] < 0) continue;  // not given
+        if (budget <= 0) {
+            out += first ? "..." : (separator == ',' ? ", ..." : std::string(1, separator) + "...");
+            break;
+        }
+        if (names && list->items[i] < 0) {  // not given
+            --budget;
+            continue;
+        }
         if (!first) out += separator == ',' ? ", " : std::string(1, separator);
         first = false;
         if (names && static_cast<size_t>(i) < names->size())
             out += (*names)[static_cast<size_t>(i)] + "=";
         else if (names)
             out += "#" + std::to_string(i) + "=";
-        out += renderElement(img, list->items[i], depth + 1);
+        out += renderElement(img, list->items[i], budget, depth + 1);
     }
     return out;
 }
 
-std::string renderElement(const ScriptImage& img, int32_t index, int depth) {
-    if (depth > 32) return "...";
+std::string renderElement(const ScriptImage& img, int32_t index, int64_t& budget, int depth) {
+    if (depth > kMaxListDepth || --budget < 0) return "...";
     const ScriptElement* e = img.element(index);
     if (!e) return "-";
     auto name = img.text(e->name);
@@ -101,7 +112,7 @@ std::string renderElement(const ScriptImage& img, int32_t index, int depth) {
         case ElementKind::Command: {
             std::vector<std::string> params = parameterNames(lookupCommand(name.value_or("")));
             return std::string(name.value_or("?")) + "(" +
-                   renderList(img, e->link, ',', depth, &params) + ")";
+                   renderList(img, e->link, ',', depth, budget, &params) + ")";
         }
         case ElementKind::Name:
             return std::string(name.value_or("?"));
@@ -129,7 +140,7 @@ std::string renderElement(const ScriptImage& img, int32_t index, int depth) {
             return v ? quoted(*v) : "<bad string>";
         }
         case ElementKind::List:
-            return renderList(img, e->link, ':', depth);
+            return renderList(img, e->link, ':', depth, budget);
     }
     return "<kind " + std::to_string(e->kind) + ">";
 }
@@ -165,7 +176,8 @@ int dump(const std::string& path) {
         switch (static_cast<ElementKind>(e->kind)) {
             case ElementKind::Command: {
                 std::string_view n = img.text(e->name).value_or("?");
-                o << renderElement(img, idx);
+                int64_t budget = kMaxBoundValues;
+                o << renderElement(img, idx, budget);
                 if (n == "=")
                     o << "    ; hidden, never run";
                 else if (lookupCommand(n) == 0)
@@ -214,6 +226,19 @@ int compileCommand(const std::vector<std::string>& args) {
     return 0;
 }
 
+// The name the runtime would load `file` by: its path inside the game folder when it lies in
+// one, else its bare file name.
+std::string scriptNameFor(const std::string& file, const std::string& game) {
+    namespace fs = std::filesystem;
+    std::error_code ec;
+    const fs::path path = fs::weakly_canonical(file, ec);
+    if (!game.empty() && !ec) {
+        const fs::path inside = path.lexically_relative(fs::weakly_canonical(game, ec));
+        if (!ec && !inside.empty() && *inside.begin() != "..") return inside.generic_string();
+    }
+    return fs::path(file).filename().string();
+}
+
 int lint(const std::vector<std::string>& args) {
     std::vector<std::string> files;
     std::string game;
@@ -249,6 +274,7 @@ int lint(const std::vector<std::string>& args) {
             ++errors;
             continue;
         }
+        options.scriptName = scriptNameFor(file, game);
         for (const LintDiagnostic& d : lintScript(text, options)) {
             std::cout << formatDiagnostic(file, d) << "\n";
             (d.severity == LintDiagnostic::Severity::Error ? errors : warnings) += 1;
