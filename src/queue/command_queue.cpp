@@ -1,5 +1,7 @@
 #include "queue/command_queue.h"
 
+#include <algorithm>
+#include <cstdio>
 #include <iterator>
 
 namespace vaxo2::queue {
@@ -11,6 +13,17 @@ void CommandQueue::push(std::unique_ptr<classQueBase> command, bool priority) {
     std::lock_guard lock(mutex_);
     if (!priority) {
         entries_.push_back(std::move(command));
+        const size_t released = releaseCount_ > 0 ? static_cast<size_t>(releaseCount_) : 0;
+        if (entries_.size() - std::min(released, entries_.size()) >= kMaxUnreleasedCommands) {
+            if (!overflowReported_) {
+                overflowReported_ = true;
+                std::fprintf(stderr,
+                             "vaxo2: %zu commands were queued without a release (a script loop "
+                             "without a wait?); they run now\n",
+                             kMaxUnreleasedCommands);
+            }
+            releaseCount_ = static_cast<int32_t>(entries_.size());
+        }
         return;
     }
     size_t at = releaseCount_ > 0 ? static_cast<size_t>(releaseCount_) : 0;

@@ -11,6 +11,12 @@
 
 namespace vaxo2::queue {
 
+// Commands a queue holds back before it releases them by itself. A script that loops without a
+// wait pushes without end and never releases; rather than hold an ever-growing batch (or drop
+// commands, losing what the script asked for), the queue lets such a batch run as it stands:
+// the render thread then keeps draining it. No real scene builds a batch this large.
+constexpr size_t kMaxUnreleasedCommands = 65536;
+
 class CommandQueue {
   public:
     CommandQueue() = default;
@@ -19,7 +25,8 @@ class CommandQueue {
 
     // Takes ownership. Without priority the command goes to the back; with priority it goes
     // right after the entries that are already released (so it runs before the unreleased
-    // batch), and takes one of the released places.
+    // batch), and takes one of the released places. A push that brings the unreleased batch to
+    // kMaxUnreleasedCommands releases it (said once on stderr).
     void push(std::unique_ptr<classQueBase> command, bool priority = false);
     void push(classQueBase* command, bool priority = false) {
         push(std::unique_ptr<classQueBase>(command), priority);
@@ -44,6 +51,7 @@ class CommandQueue {
     mutable std::recursive_mutex mutex_;
     std::deque<std::unique_ptr<classQueBase>> entries_;
     int32_t releaseCount_ = 0;
+    bool overflowReported_ = false;
 };
 
 // The process-wide queues, in drain order.

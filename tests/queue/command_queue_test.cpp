@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <memory>
 #include <string>
 #include <vector>
@@ -68,6 +69,33 @@ TEST(CommandQueue, NothingRunsWithoutRelease) {
     EXPECT_EQ(journal.lines, (std::vector<std::string>{"A@-", "B@-"}));
     EXPECT_EQ(journal.destroyed, 2);
     EXPECT_TRUE(queue.isEmpty());
+}
+
+// A script that loops without a wait pushes and never releases: once the unreleased batch is
+// kMaxUnreleasedCommands long it runs as it stands (said once), so the queue stays bounded by
+// what is pushed between two drains; nothing pushed is lost.
+TEST(CommandQueue, AnUnreleasedBatchThatKeepsGrowingIsReleased) {
+    Journal journal;
+    CommandQueue queue;
+    ::testing::internal::CaptureStderr();
+    size_t largest = 0;
+    const size_t total = 3 * kMaxUnreleasedCommands + 5;
+    for (size_t i = 0; i < total; ++i) {
+        queue.push(new Recorded(journal, "X"));
+        largest = std::max(largest, queue.size());
+        if (i % 1000 == 999) drain(queue);  // the render thread's frames
+    }
+    drain(queue);
+    const std::string said = ::testing::internal::GetCapturedStderr();
+    EXPECT_LE(largest, kMaxUnreleasedCommands + 1000);
+    EXPECT_EQ(journal.lines.size(), 3 * kMaxUnreleasedCommands);
+    EXPECT_EQ(queue.size(), 5u);  // the rest waits for a release, as any batch does
+    EXPECT_EQ(queue.releaseCount(), 0);
+    EXPECT_NE(said.find("without a release"), std::string::npos) << said;
+    EXPECT_EQ(said.find("vaxo2"), said.rfind("vaxo2")) << "said once";
+    queue.release();
+    drain(queue);
+    EXPECT_EQ(journal.destroyed, static_cast<int>(total));
 }
 
 TEST(CommandQueue, PushAfterReleaseWaitsForTheNextRelease) {
