@@ -8,7 +8,6 @@
 namespace vaxo2::platform {
 namespace {
 
-thread_local bool tlsParticipant = false;
 thread_local bool tlsDriver = false;
 
 // One participant's wait, visible to the driver so that it can tell whether the wait could end
@@ -20,7 +19,31 @@ struct WaitRecord {
     bool yield;
     uint64_t generation;
 };
-std::vector<WaitRecord*> gRecords;  // guarded by Clock::mutex_
+// One participant thread as the driver sees it.
+struct ParticipantState {
+    WaitRecord* waiting = nullptr;  // the wait it is blocked in; null while it runs
+    // Stayed busy past the stall limit: not waited for until it next blocks in a wait, so a
+    // thread that never waits (a script looping without a wait) costs one stall, not one per
+    // step.
+    bool passedOver = false;
+};
+// Guarded by Clock::mutex_: every participant, and the places reserved for threads that have
+// not started yet (they count as busy until they adopt theirs).
+std::vector<ParticipantState*> gParticipants;
+std::vector<ParticipantState*> gUnadopted;
+thread_local ParticipantState* tlsState = nullptr;
+
+void removeParticipant(ParticipantState* state) {
+    gParticipants.erase(std::remove(gParticipants.begin(), gParticipants.end(), state),
+                        gParticipants.end());
+}
+
+// Marks the calling participant blocked in `record` (or running again, with null).
+void setWaiting(WaitRecord* record) {
+    if (tlsState == nullptr) return;
+    tlsState->waiting = record;
+    if (record != nullptr) tlsState->passedOver = false;
+}
 
 }  // namespace
 
@@ -64,8 +87,10 @@ bool Clock::isDriver() const {
 }
 
 bool Clock::quiescentLocked() const {
-    if (static_cast<int>(gRecords.size()) < participants_) return false;
-    for (const WaitRecord* r : gRecords) {
+    for (const ParticipantState* p : gParticipants) {
+        if (p->passedOver) continue;
+        const WaitRecord* r = p->waiting;
+        if (r == nullptr) return false;
         if (r->yield && r->generation != generation_) return false;
         if (r->timed && timeReached(steppedNow_, r->deadline)) return false;
         if (r->pred && (*r->pred)()) return false;
@@ -87,16 +112,29 @@ void Clock::advance(uint32_t ms) {
 void Clock::waitQuiescentLocked(std::unique_lock<std::mutex>& lock) {
     const auto limit = std::chrono::steady_clock::now() + stallLimit;
     while (!quiescentLocked()) {
-        if (cv_.wait_until(lock, limit) == std::cv_status::timeout) {
-            if (!quiescentLocked()) {
-                std::fprintf(stderr,
-                             "vaxo2: stepped clock: a thread stayed busy for %lld ms; "
-                             "advancing without it\n",
-                             static_cast<long long>(stallLimit.count()));
-            }
-            return;
+        if (cv_.wait_until(lock, limit) != std::cv_status::timeout) continue;
+        if (quiescentLocked()) return;
+        // Whoever still holds the step up is passed over until it waits again.
+        for (ParticipantState* p : gParticipants) {
+            if (p->passedOver) continue;
+            const WaitRecord* r = p->waiting;
+            const bool ready = r == nullptr || (r->yield && r->generation != generation_) ||
+                               (r->timed && timeReached(steppedNow_, r->deadline)) ||
+                               (r->pred && (*r->pred)());
+            if (ready) p->passedOver = true;
         }
+        ++stalls_;
+        std::fprintf(stderr,
+                     "vaxo2: stepped clock: a thread stayed busy for %lld ms; time goes on "
+                     "without waiting for it until it waits again\n",
+                     static_cast<long long>(stallLimit.count()));
+        return;
     }
+}
+
+int Clock::stalls() const {
+    std::lock_guard lock(mutex_);
+    return stalls_;
 }
 
 void Clock::sleep(uint32_t ms) {
@@ -115,18 +153,14 @@ void Clock::sleep(uint32_t ms) {
     }
     std::unique_lock lock(mutex_);
     WaitRecord rec{nullptr, ms != 0, steppedNow_ + ms, ms == 0, generation_};
-    if (tlsParticipant) {
-        gRecords.push_back(&rec);
-        cv_.notify_all();
-    }
+    setWaiting(&rec);
+    cv_.notify_all();
     cv_.wait(lock, [&] {
         return (rec.yield && rec.generation != generation_) ||
                (rec.timed && timeReached(steppedNow_, rec.deadline)) || !stepped_;
     });
-    if (tlsParticipant) {
-        gRecords.erase(std::find(gRecords.begin(), gRecords.end(), &rec));
-        cv_.notify_all();
-    }
+    setWaiting(nullptr);
+    cv_.notify_all();
 }
 
 bool Clock::waitUntil(const std::function<bool()>& pred, uint32_t timeoutMs) {
@@ -141,18 +175,14 @@ bool Clock::waitUntil(const std::function<bool()>& pred, uint32_t timeoutMs) {
         return cv_.wait_for(lock, std::chrono::milliseconds(timeoutMs), pred);
     }
     WaitRecord rec{&pred, timeoutMs != kInfinite, steppedNow_ + timeoutMs, false, generation_};
-    if (tlsParticipant) {
-        gRecords.push_back(&rec);
-        cv_.notify_all();
-    }
+    setWaiting(&rec);
+    cv_.notify_all();
     cv_.wait(lock, [&] {
         return pred() || (rec.timed && timeReached(steppedNow_, rec.deadline)) || !stepped_;
     });
     const bool result = pred();
-    if (tlsParticipant) {
-        gRecords.erase(std::find(gRecords.begin(), gRecords.end(), &rec));
-        cv_.notify_all();
-    }
+    setWaiting(nullptr);
+    cv_.notify_all();
     return result;
 }
 
@@ -162,47 +192,60 @@ void Clock::notify(const std::function<void()>& change) {
     cv_.notify_all();
 }
 
-Clock::Participant::Participant() : registered_(!tlsParticipant && !tlsDriver) {
+Clock::Participant::Participant() : registered_(tlsState == nullptr && !tlsDriver) {
     if (!registered_) return;
     Clock& c = instance();
     std::lock_guard lock(c.mutex_);
-    tlsParticipant = true;
-    ++c.participants_;
+    tlsState = new ParticipantState;
+    gParticipants.push_back(tlsState);
 }
 
 void Clock::reserveParticipant() {
     std::lock_guard lock(mutex_);
-    ++participants_;
+    auto* state = new ParticipantState;
+    gParticipants.push_back(state);
+    gUnadopted.push_back(state);
 }
 
 Clock::Participant::Participant(Adopt) : registered_(true) {
-    tlsParticipant = true;
+    Clock& c = instance();
+    std::lock_guard lock(c.mutex_);
+    if (gUnadopted.empty()) {
+        tlsState = new ParticipantState;
+        gParticipants.push_back(tlsState);
+    } else {
+        tlsState = gUnadopted.front();
+        gUnadopted.erase(gUnadopted.begin());
+    }
 }
 
 Clock::Participant::~Participant() {
     if (!registered_) return;
     Clock& c = instance();
     std::lock_guard lock(c.mutex_);
-    tlsParticipant = false;
-    --c.participants_;
+    removeParticipant(tlsState);
+    delete tlsState;
+    tlsState = nullptr;
     c.cv_.notify_all();
 }
 
-Clock::Excused::Excused() : was_(tlsParticipant) {
-    if (!was_) return;
+Clock::Excused::Excused() : state_(tlsState) {
+    if (state_ == nullptr) return;
     Clock& c = instance();
     std::lock_guard lock(c.mutex_);
-    tlsParticipant = false;
-    --c.participants_;
+    removeParticipant(tlsState);
+    tlsState = nullptr;
     c.cv_.notify_all();
 }
 
 Clock::Excused::~Excused() {
-    if (!was_) return;
+    if (state_ == nullptr) return;
     Clock& c = instance();
     std::lock_guard lock(c.mutex_);
-    tlsParticipant = true;
-    ++c.participants_;
+    tlsState = static_cast<ParticipantState*>(state_);
+    tlsState->waiting = nullptr;
+    tlsState->passedOver = false;
+    gParticipants.push_back(tlsState);
 }
 
 }  // namespace vaxo2::platform

@@ -47,8 +47,11 @@ class Clock {
 
     // Stepped mode, driver only: advances time by ms, then returns once every participant is
     // blocked again. A participant that stays busy for longer than `stallLimit` of real time
-    // is passed over so that a runaway script cannot freeze the frame loop.
+    // is passed over, and stays passed over until it next blocks in a wait: a runaway script
+    // costs one stall, not one per step.
     void advance(uint32_t ms);
+    // How often a participant was passed over.
+    int stalls() const;
 
     // Registers the calling thread as a participant for its lifetime (stepped mode only;
     // harmless in real mode).
@@ -76,7 +79,7 @@ class Clock {
         Excused& operator=(const Excused&) = delete;
 
       private:
-        bool was_;
+        void* state_;  // the caller's place among the participants, or null
     };
     void reserveParticipant();
     // Marks the calling thread as the one that advances the stepped clock.
@@ -96,7 +99,7 @@ class Clock {
     std::atomic<bool> stepped_{false};
     uint32_t steppedNow_ = 0;
     uint64_t generation_ = 0;  // counts advances, for yields
-    int participants_ = 0;
+    int stalls_ = 0;
     std::chrono::steady_clock::time_point realStart_;
 };
 

@@ -98,6 +98,29 @@ TEST(Runtime, SteppedRunDrawsOneFramePerIntervalUntilExitAfter) {
     EXPECT_EQ(runtime.report().framesDrawn, 1);
 }
 
+// A scenario that never waits (a script looping without a wait) holds up the stepped clock
+// once; the run still ends at --exit-after on the clock, after about that many frames.
+TEST(Runtime, ExitAfterEndsARunWhoseScenarioNeverWaits) {
+    platform::Clock& clock = platform::Clock::instance();
+    const auto savedLimit = clock.stallLimit;
+    clock.stallLimit = std::chrono::milliseconds(200);
+    const int stallsBefore = clock.stalls();
+    RuntimeHooks hooks;
+    hooks.runScenario = [](core::AppContext& ctx) {
+        while (!ctx.windowClosed) {
+        }
+        return 0u;
+    };
+    RunOptions o = steppedHeadless();
+    o.exitAfter = 3000;
+    Runtime runtime(o, hooks);
+    EXPECT_EQ(runtime.run(), 0);
+    EXPECT_GE(runtime.report().frameSteps, 186);
+    EXPECT_LE(runtime.report().frameSteps, 190);
+    EXPECT_EQ(clock.stalls() - stallsBefore, 1);
+    clock.stallLimit = savedLimit;
+}
+
 TEST(Runtime, RepaintRequestsAndScreenshotsRedrawAnIdleScene) {
     RuntimeHooks hooks;
     hooks.runScenario = waitForClose;

@@ -158,6 +158,46 @@ TEST(SteppedClock, YieldBlocksUntilTheNextStepAndConditionsWakeAtOnce) {
     EXPECT_EQ(t.stop(1000), kWaitObject0);
 }
 
+// A participant that stays busy holds up one step for the stall limit and is then passed over
+// until it waits again: a script that never waits costs one stall, not one per step.
+TEST(SteppedClock, ABusyParticipantCostsOneStallUntilItWaitsAgain) {
+    Clock& clock = Clock::instance();
+    clock.useStepped(0);
+    clock.becomeDriver();
+    const auto savedLimit = clock.stallLimit;
+    clock.stallLimit = std::chrono::milliseconds(100);
+    const int before = clock.stalls();
+    std::atomic<bool> busy{true}, busyAgain{true}, waited{false};
+    WorkerThread t([&](WorkerThread&) {
+        while (busy) {
+        }
+        clock.sleep(0);
+        waited = true;
+        while (busyAgain) {
+        }
+        return 0u;
+    });
+    ASSERT_TRUE(t.start());
+    for (int i = 0; i < 50; ++i)
+        clock.advance(16);
+    EXPECT_EQ(clock.stalls() - before, 1);
+    busy = false;
+    // Passed over, it is not waited for: give it real time to reach its wait.
+    for (int i = 0; i < 5000 && !waited; ++i) {
+        clock.advance(16);
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    EXPECT_TRUE(waited);
+    for (int i = 0; i < 50; ++i)
+        clock.advance(16);
+    EXPECT_EQ(clock.stalls() - before, 2) << "waited for again after its wait, once";
+    busyAgain = false;
+    clock.stallLimit = savedLimit;
+    clock.useReal();
+    clock.resignDriver();
+    EXPECT_EQ(t.stop(1000), kWaitObject0);
+}
+
 TEST(Clock, TimeReachedAllowsForTheWrap) {
     EXPECT_TRUE(timeReached(5, 5));
     EXPECT_TRUE(timeReached(3, 0xFFFFFFF0u));
