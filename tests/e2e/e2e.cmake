@@ -66,3 +66,10 @@ add_test(NAME e2e_stop_waits
   COMMAND ${CMAKE_CURRENT_LIST_DIR}/stop_waits.sh $<TARGET_FILE:vaxo2>
           ${CMAKE_CURRENT_BINARY_DIR}/e2e/stop_waits)
 set_tests_properties(e2e_stop_waits PROPERTIES TIMEOUT 180 LABELS e2e)
+
+# Damaged pictures, endless recursion and a script that loops without waiting: each said once,
+# and the run ends at its time.
+add_test(NAME e2e_hostile_data
+  COMMAND ${CMAKE_CURRENT_LIST_DIR}/hostile_game.sh $<TARGET_FILE:vaxo2>
+          ${CMAKE_CURRENT_LIST_DIR}/games/hostile_data ${CMAKE_CURRENT_BINARY_DIR}/e2e/hostile_data)
+set_tests_properties(e2e_hostile_data PROPERTIES TIMEOUT 150 LABELS e2e)
