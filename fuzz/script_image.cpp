@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <cstdlib>
 
+#include "script/command_table.h"
 #include "script/interpreter.h"
 #include "script/script_image.h"
 
@@ -16,8 +17,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     for (int32_t idx : img.commandList) {
         const ScriptElement* e = img.element(idx);
         if (e && e->kind == static_cast<int32_t>(ElementKind::Command)) {
-            img.text(e->name);
-            ScriptInterpreter::bindArguments(context, e->link, args);
+            // Bound as the interpreter binds a statement: only its command's parameters.
+            const auto name = img.text(e->name);
+            ScriptInterpreter::bindArguments(context, e->link, args,
+                                             parameterCount(name ? lookupCommand(*name) : 0));
         }
     }
     for (size_t i = 0; i < img.elementTable.size(); ++i) {
