@@ -80,6 +80,15 @@ void BM_CompileLongExpression(benchmark::State& state) {
 }
 BENCHMARK(BM_CompileLongExpression)->Arg(10000)->Arg(50000)->Unit(benchmark::kMillisecond);
 
+// One value of n nested parentheses around a list: each "(" is an operand at which the rest is
+// tested for a top-level colon; the time must grow linearly with n.
+void BM_CompileNestedParentheses(benchmark::State& state) {
+    const size_t n = static_cast<size_t>(state.range(0));
+    compileEachIteration(state,
+                         "Wait(Time=" + std::string(n, '(') + "1:2" + std::string(n, ')') + ")");
+}
+BENCHMARK(BM_CompileNestedParentheses)->Arg(10000)->Arg(100000)->Unit(benchmark::kMillisecond);
+
 }  // namespace
 
 BENCHMARK_MAIN();

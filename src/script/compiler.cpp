@@ -28,14 +28,17 @@ bool isDelimiter(char c) {
 // end, and never over a byte that cannot continue it. A broken sequence thus never swallows the
 // quote, bracket or colon after it, and every scan, from wherever it starts, passes through the
 // same ASCII positions (which keeps the top-level colon search below linear).
-inline size_t stepAt(std::string_view text, size_t pos) {
-    if (static_cast<unsigned char>(text[pos]) < 0x80) return 1;
+size_t multiByteStep(std::string_view text, size_t pos) {
     size_t n = static_cast<size_t>(characterLength(static_cast<unsigned char>(text[pos])));
     n = std::min(n, text.size() - pos);
     size_t length = 1;
     while (length < n && (static_cast<unsigned char>(text[pos + length]) & 0xC0) == 0x80)
         ++length;
     return length;
+}
+
+inline size_t stepAt(std::string_view text, size_t pos) {
+    return static_cast<unsigned char>(text[pos]) < 0x80 ? 1 : multiByteStep(text, pos);
 }
 
 // White space that becomes one space (outside strings), and the subset that ends a comment.
