@@ -222,6 +222,16 @@ TEST(GpuImageDecoder, GifPixelsMatchAnIndependentDecoder) {
     }
 }
 
+// The image library's GIF loader frees memory it never allocated on this file (found by the
+// picture fuzzer); our reader refuses it as damaged.
+TEST(GpuImageDecoder, GifThatCrashedTheImageLibraryIsRefused) {
+    const std::vector<uint8_t> gif = readTestFile("sdl-image-frees-foreign-memory.gif");
+    BgraImage image;
+    std::string error;
+    EXPECT_FALSE(decodeImage(gif.data(), gif.size(), image, error));
+    EXPECT_NE(error.find("damaged"), std::string::npos) << error;
+}
+
 // 2x2 GIF with a graphic-control extension: top row red, blue; bottom row red, red.
 const std::vector<uint8_t> kGif = {
     0x47, 0x49, 0x46, 0x38, 0x39, 0x61, 0x02, 0x00, 0x02, 0x00, 0xf0, 0x00, 0x00, 0xff, 0x00,
