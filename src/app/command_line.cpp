@@ -26,6 +26,8 @@ const char* const kUsageText =
     "                         (an iconv name; default CP932)\n"
     "  --audio-out FILE.wav   write everything sent to the audio device (44100 Hz stereo\n"
     "                         16-bit) into FILE.wav\n"
+    "  --trace FILE           write a timeline of the run (start-up steps, presented\n"
+    "                         frames) into FILE when the run ends\n"
     "  --game-converter       also load the script converter libText2vxs.so from the\n"
     "                         game folder (native code: only for games you trust)\n"
     "  --help                 this text\n";
@@ -245,6 +247,12 @@ std::optional<RunOptions> parseCommandLine(int argc, const char* const* argv, st
             if (!value(o.audioOut)) return std::nullopt;
             if (o.audioOut.empty()) {
                 error = "--audio-out wants a file name";
+                return std::nullopt;
+            }
+        } else if (a == "--trace") {
+            if (!value(o.traceFile)) return std::nullopt;
+            if (o.traceFile.empty()) {
+                error = "--trace wants a file name";
                 return std::nullopt;
             }
         } else if (a == "--codepage") {

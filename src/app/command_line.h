@@ -42,6 +42,8 @@ struct RunOptions {
     bool redrawIdleFrames = false;
     // Write everything sent to the audio device into this WAV file; empty: no capture.
     std::string audioOut;
+    // --trace: write a timeline of the run (start-up steps, every presented frame) here.
+    std::string traceFile;
 };
 
 // An --input file larger than this is refused (it may be a pipe or a device that never ends).

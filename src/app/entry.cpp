@@ -7,6 +7,7 @@
 #include "app/command_line.h"
 #include "app/runtime.h"
 #include "app/startup_checks.h"
+#include "core/trace.h"
 #include "platform/codepage.h"
 #include "platform/system.h"
 
@@ -22,6 +23,13 @@ int runMain(int argc, char** argv) {
     if (options->showHelp) {
         std::fputs(kUsageText, stdout);
         return 0;
+    }
+    if (!options->traceFile.empty()) {
+        // Named from where the player started us, not from the game folder entered below.
+        if (options->traceFile.front() != '/')
+            options->traceFile = platform::currentDirectory() + "/" + options->traceFile;
+        core::Trace::start(options->traceFile);
+        core::Trace::mark("main");
     }
     if (!options->codePage.empty()) {
         if (!platform::isCharsetSupported(options->codePage)) {

@@ -9,6 +9,7 @@
 #include "app/frame_pacing.h"
 #include "app/runtime_input_scene.h"
 #include "app/ticker.h"
+#include "core/trace.h"
 #include "graphics/game_fonts.h"
 #include "graphics/script_commands.h"
 #include "graphics/text_commands.h"
@@ -57,6 +58,8 @@ int Runtime::run() {
     Clock& clock = Clock::instance();
     if (options_.stepped) clock.useStepped(0);
     runStart_ = clock.now();
+    if (!options_.traceFile.empty() && !core::Trace::on()) core::Trace::start(options_.traceFile);
+    core::Trace::mark("setup");
     // In stepped mode the main thread is one of the threads the clock waits for.
     Clock::Participant mainParticipant;
 
@@ -109,6 +112,7 @@ int Runtime::run() {
     queue::spareCommandQueue().clear();
     std::srand(clock.now());
 
+    core::Trace::mark("subsystems");
     if (hooks_.loadSystemData) hooks_.loadSystemData(*context_);
     if (hooks_.loadAlreadyData) hooks_.loadAlreadyData(*context_);
 
@@ -125,6 +129,8 @@ int Runtime::run() {
         return report_.exitCode;
     }
 
+    core::Trace::mark("window");
+    scenarioThread_.setName("scenario");
     scenarioThread_.start([this](platform::WorkerThread& t) { return scenarioThreadProc(t); });
 
     messageLoop();
@@ -141,6 +147,7 @@ int Runtime::run() {
         // context. The saves are written; end the process here, as the design intends, rather
         // than pull the objects from under it.
         std::fprintf(stderr, "vaxo2: a worker thread did not stop in time; exiting\n");
+        finishTrace();
         std::fflush(nullptr);
         std::_Exit(report_.exitCode);
     }
@@ -160,6 +167,7 @@ int Runtime::run() {
     published_.reset();
     context_.reset();
     report_.shutdownSteps.push_back("tornDown");
+    finishTrace();
     return report_.exitCode;
 }
 
@@ -213,6 +221,7 @@ uint32_t Runtime::millisecondsToNextTimedEvent() const {
 void Runtime::messageLoop() {
     Clock& clock = Clock::instance();
     renderThread_.setClockParticipant(false);
+    renderThread_.setName("render");
     renderThread_.start([this](platform::WorkerThread& t) { return renderThreadProc(t); });
     WindowMessage msg;
     bool quit = false;
@@ -256,12 +265,14 @@ uint32_t Runtime::renderThreadProc(platform::WorkerThread& self) {
     if (!gl) std::fprintf(stderr, "vaxo2: OpenGL context: %s\n", error.c_str());
     const bool usable = device_.check(std::move(gl));
     if (usable) device_.create(window_.get(), 1280, 720, 0);
+    core::Trace::mark("gl");
     // No sound device is not fatal: the mix then goes to a device without hardware.
     sound_->openDevice(clock.stepped());
     if (!sound_->deviceError().empty()) {
         std::fprintf(stderr, "vaxo2: no sound device (%s); playing on without sound\n",
                      sound_->deviceError().c_str());
     }
+    core::Trace::mark("sound");
     SoundTick soundTick(sound_->manager());
     Ticker& ticker = Ticker::instance();
     ticker.add(&soundTick, 1);
@@ -310,7 +321,12 @@ uint32_t Runtime::renderThreadProc(platform::WorkerThread& self) {
 void Runtime::frameStep() {
     core::AppContext& ctx = *context_;
     ctx.frameStarted.fetch_add(1);
+    const graphics::GraphicObject* before = transitionTree_.get();
     const size_t executed = graphics::drainCommandQueues(ctx, transitionTree_);
+    if (executed > 0 && core::Trace::on()) {
+        core::Trace::mark("commands", std::to_string(executed));
+        if (transitionTree_ && transitionTree_.get() != before) core::Trace::mark("transition");
+    }
     const uint32_t now = Clock::instance().now();
     textEngine_->setBackend(device_.backend());
     const bool changed = graphics::updateTrees(now, ctx);
@@ -323,7 +339,10 @@ void Runtime::frameStep() {
     requestDueScreenshots(now - runStart_);
     const graphics::FrameResult result =
         device_.renderFrame(screenRoot_.get(), transitionTree_.get(), now);
-    if (result.transitionFinished) graphics::retireFinishedTransition(ctx, transitionTree_);
+    if (result.transitionFinished && graphics::retireFinishedTransition(ctx, transitionTree_))
+        core::Trace::mark("transition-end");
+    if (result.presented && core::Trace::on())
+        core::Trace::mark("present", std::to_string(report_.framesDrawn + 1));
     if (result.presented && report_.framesDrawn++ == 0) report_.firstPresentMs = now - runStart_;
     if (result.presented && hooks_.framePresented) hooks_.framePresented(ctx);
     // On the stepped clock the mix advances with the frames (a no-op on the real clock).
@@ -331,6 +350,11 @@ void Runtime::frameStep() {
     ++report_.frameSteps;
     if (device_.takeModeChanged()) applyWindowFrame(ctx, *window_, *this);
     ctx.frameDone.store(ctx.frameStarted.load());
+}
+
+void Runtime::finishTrace() {
+    if (!core::Trace::finish())
+        std::fprintf(stderr, "vaxo2: --trace: cannot write %s\n", options_.traceFile.c_str());
 }
 
 void Runtime::requestDueScreenshots(uint32_t sinceStart) {
@@ -415,6 +439,7 @@ void Runtime::waitForDrawnFrame() {
 
 uint32_t Runtime::scenarioThreadProc(platform::WorkerThread&) {
     waitForDrawnFrame();
+    core::Trace::mark("scenario");
     report_.scenarioStartFrame = context_->frameDone.load();
     uint32_t result = 0;
     if (!context_->windowClosed) {

@@ -87,6 +87,7 @@ class Runtime : public DisplayControl {
     uint32_t runScenarioScripts();
     void waitForDrawnFrame();
     void loadCursor();
+    void finishTrace();
 
     RunOptions options_;
     RuntimeHooks hooks_;

@@ -9,7 +9,9 @@ Ticker& Ticker::instance() {
     return ticker;
 }
 
-Ticker::Ticker() : WorkerThread([this](WorkerThread& self) { return loop(self); }) {}
+Ticker::Ticker() : WorkerThread([this](WorkerThread& self) { return loop(self); }) {
+    setName("ticker");
+}
 
 void Ticker::add(TickTarget* object, int32_t enabled) {
     std::lock_guard lock(mutex_);

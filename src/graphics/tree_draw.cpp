@@ -4,6 +4,7 @@
 #include <cmath>
 #include <string>
 
+#include "core/trace.h"
 #include "graphics/picture_failures.h"
 
 namespace vaxo2::graphics {
@@ -96,11 +97,13 @@ bool realizeImage(GraphicSource& source, RenderBackend& backend) {
     if (!read) {
         return giveUp(content, "not found in the packs or the game folder");
     }
+    core::Trace::mark("read", source.name());
     DecodedImage image;
     if (!backend.decodeImage(bytes, image)) {
         return giveUp(content,
                       image.error.empty() ? "not a picture that can be decoded" : image.error);
     }
+    core::Trace::mark("decoded", source.name());
     if (image.width <= 0 || image.height <= 0 || image.width > kMaxImageSide ||
         image.height > kMaxImageSide || int64_t{image.width} * image.height > kMaxImagePixels ||
         image.bgra.size() < static_cast<size_t>(image.width) * image.height * 4) {
@@ -149,6 +152,7 @@ bool realizeImage(GraphicSource& source, RenderBackend& backend) {
     source.backend = &backend;
     source.state = 1;
     ++source.changeCount;
+    core::Trace::mark("uploaded", source.name());
     return true;
 }
 

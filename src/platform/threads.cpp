@@ -1,5 +1,7 @@
 #include "platform/threads.h"
 
+#include <pthread.h>
+
 #include "platform/clock.h"
 
 namespace vaxo2::platform {
@@ -50,7 +52,8 @@ bool WorkerThread::start() {
     shared_ = shared;
     const bool participant = participant_;
     if (participant) Clock::instance().reserveParticipant();
-    thread_ = std::make_unique<std::thread>([this, shared, participant] {
+    thread_ = std::make_unique<std::thread>([this, shared, participant, name = name_] {
+        if (!name.empty()) pthread_setname_np(pthread_self(), name.substr(0, 15).c_str());
         uint32_t code;
         {
             std::unique_ptr<Clock::Participant> stepping;

@@ -7,6 +7,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <string>
 #include <thread>
 
 namespace vaxo2::platform {
@@ -56,6 +57,8 @@ class WorkerThread {
 
     // Whether the thread takes part in clock stepping (every worker but the driver does).
     void setClockParticipant(bool participant) { participant_ = participant; }
+    // The name the system shows for the thread (at most 15 bytes), set when it starts.
+    void setName(std::string name) { name_ = std::move(name); }
 
   private:
     struct Shared {
@@ -69,6 +72,7 @@ class WorkerThread {
     std::shared_ptr<Shared> shared_;
     uint32_t exitCode_ = 0;
     bool participant_ = true;
+    std::string name_;
 };
 
 }  // namespace vaxo2::platform

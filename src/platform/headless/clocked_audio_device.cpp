@@ -26,6 +26,7 @@ ClockedAudioDevice::ClockedAudioDevice(AudioSource& source, bool ownThread)
     if (ownThread) {
         // Not a stepping participant: this thread only runs on the real clock.
         state_->thread.setClockParticipant(false);
+        state_->thread.setName("audio-clock");
         state_->thread.start([this](WorkerThread& self) {
             Clock& clock = Clock::instance();
             while (!self.stopRequested()) {
