@@ -20,68 +20,37 @@ const char* const kVertexShader = R"(#version 330 core
 layout(location = 0) in vec4 aPosition;
 layout(location = 1) in vec4 aColour;
 layout(location = 2) in vec2 aTexCoord;
-layout(location = 3) in uint aSlotAndMode;
+layout(location = 3) in uint aMode;
 out vec4 vColour;
 out vec2 vTexCoord;
-flat out uint vSlotAndMode;
+flat out vec2 vWeights;
 void main() {
     gl_Position = aPosition;
     vColour = aColour;
     vTexCoord = aTexCoord;
-    vSlotAndMode = aSlotAndMode;
+    // x: how much of the colour comes from the vertex instead of the texture; y: how much the
+    // texture's alpha counts (modes: 0 texture alpha x vertex alpha, 1 vertex alpha only,
+    // 2 vertex colour, 3 vertex colour with texture alpha x vertex alpha: glyph coverage in
+    // the quad's own tint, so glyphs of every colour share their page and their draw call).
+    vWeights = vec2(aMode >= 2u ? 1.0 : 0.0, (aMode == 0u || aMode == 3u) ? 1.0 : 0.0);
 }
 )";
 
-// A batch binds up to 16 textures; each vertex names its unit (low byte) and how its colour is
-// formed (next byte: 0 texture alpha x vertex alpha, 1 vertex alpha only, 2 vertex colour,
-// 3 vertex colour with texture alpha x vertex alpha: glyph coverage in the quad's own tint, so
-// glyphs of every colour share their pages and their draw call).
-// The unit is picked with constant indices, and sampled at level 0 so that no derivatives are
-// needed inside the branch.
+// One texture per draw, and the shading chosen by weights rather than branches: a software
+// rasterizer runs every branch of a fragment program for every pixel, so a program that picked
+// one of several textures (or modes) with branches cost each full-screen quad many times over.
+// Sampled at level 0: the textures have no other.
 const char* const kFragmentShader = R"(#version 330 core
 in vec4 vColour;
 in vec2 vTexCoord;
-flat in uint vSlotAndMode;
-uniform sampler2D uTextures[16];
+flat in vec2 vWeights;
+uniform sampler2D uTexture;
 out vec4 fragColour;
-vec4 sampleUnit(uint unit) {
-    switch (unit) {
-        case 0u: return textureLod(uTextures[0], vTexCoord, 0.0);
-        case 1u: return textureLod(uTextures[1], vTexCoord, 0.0);
-        case 2u: return textureLod(uTextures[2], vTexCoord, 0.0);
-        case 3u: return textureLod(uTextures[3], vTexCoord, 0.0);
-        case 4u: return textureLod(uTextures[4], vTexCoord, 0.0);
-        case 5u: return textureLod(uTextures[5], vTexCoord, 0.0);
-        case 6u: return textureLod(uTextures[6], vTexCoord, 0.0);
-        case 7u: return textureLod(uTextures[7], vTexCoord, 0.0);
-        case 8u: return textureLod(uTextures[8], vTexCoord, 0.0);
-        case 9u: return textureLod(uTextures[9], vTexCoord, 0.0);
-        case 10u: return textureLod(uTextures[10], vTexCoord, 0.0);
-        case 11u: return textureLod(uTextures[11], vTexCoord, 0.0);
-        case 12u: return textureLod(uTextures[12], vTexCoord, 0.0);
-        case 13u: return textureLod(uTextures[13], vTexCoord, 0.0);
-        case 14u: return textureLod(uTextures[14], vTexCoord, 0.0);
-        default: return textureLod(uTextures[15], vTexCoord, 0.0);
-    }
-}
 void main() {
-    uint mode = (vSlotAndMode >> 8) & 255u;
-    if (mode == 2u) {
-        fragColour = vColour;
-        return;
-    }
-    vec4 t = sampleUnit(vSlotAndMode & 255u);
-    if (mode == 1u) {
-        fragColour = vec4(t.rgb, vColour.a);
-    } else if (mode == 3u) {
-        fragColour = vec4(vColour.rgb, t.a * vColour.a);
-    } else {
-        fragColour = vec4(t.rgb, t.a * vColour.a);
-    }
+    vec4 t = textureLod(uTexture, vTexCoord, 0.0);
+    fragColour = vec4(mix(t.rgb, vColour.rgb, vWeights.x), vColour.a * mix(1.0, t.a, vWeights.y));
 }
 )";
-
-constexpr int kBatchUnits = 16;
 
 GLenum glFunc(StencilFunc f) {
     switch (f) {
@@ -232,10 +201,7 @@ class GlGpu final : public Gpu {
             return false;
         }
         glUseProgram(program_);
-        for (int unit = 0; unit < kBatchUnits; ++unit) {
-            const std::string name = "uTextures[" + std::to_string(unit) + "]";
-            glUniform1i(glGetUniformLocation(program_, name.c_str()), unit);
-        }
+        glUniform1i(glGetUniformLocation(program_, "uTexture"), 0);
 
         glGenVertexArrays(1, &vertexArray_);
         glBindVertexArray(vertexArray_);
@@ -254,7 +220,7 @@ class GlGpu final : public Gpu {
                               reinterpret_cast<void*>(offsetof(PackedVertex, u)));
         glEnableVertexAttribArray(3);
         glVertexAttribIPointer(3, 1, GL_UNSIGNED_INT, sizeof(PackedVertex),
-                               reinterpret_cast<void*>(offsetof(PackedVertex, slotAndMode)));
+                               reinterpret_cast<void*>(offsetof(PackedVertex, mode)));
 
         glDisable(GL_CULL_FACE);
         glDisable(GL_SCISSOR_TEST);
@@ -342,7 +308,7 @@ class GlGpu final : public Gpu {
     void destroyTexture(GpuTexture texture) override {
         auto it = textures_.find(texture);
         if (it == textures_.end()) return;
-        if (batchUses(it->second.texture)) flush();
+        if (batchTexture_ == it->second.texture) flush();
         // A target being drawn into stays bound until its end; never leave a dangling one.
         for (TargetFrame& frame : stack_) {
             if (it->second.framebuffer != 0 && frame.framebuffer == it->second.framebuffer) {
@@ -464,20 +430,15 @@ class GlGpu final : public Gpu {
         if (mode != ShadeMode::VertexColour && glTexture == 0) {
             mode = ShadeMode::VertexColour;
         }
+        // Quads that sample no texture join any batch; the others only one of their texture.
         if (!pending_.empty() &&
             (!(pendingState_ == requested_) || pending_.size() + 6 > kMaxBatchVertices ||
-             (glTexture != 0 && !batchUses(glTexture) && batchUnits_ == kBatchUnits))) {
+             (glTexture != 0 && batchTexture_ != 0 && batchTexture_ != glTexture))) {
             flush();
         }
         if (pending_.empty()) pendingState_ = requested_;
-        uint32_t unit = 0;
-        if (glTexture != 0) {
-            while (static_cast<int>(unit) < batchUnits_ && batchTextures_[unit] != glTexture) {
-                ++unit;
-            }
-            if (static_cast<int>(unit) == batchUnits_) batchTextures_[batchUnits_++] = glTexture;
-        }
-        const uint32_t slotAndMode = unit | (static_cast<uint32_t>(mode) << 8);
+        if (glTexture != 0) batchTexture_ = glTexture;
+        const uint32_t shading = static_cast<uint32_t>(mode);
         // Transformed here so that quads with different world matrices share one draw.
         const GpuMatrix m = multiply(world_, viewProjection_);
         const float flip = current().flipped ? -1.0f : 1.0f;
@@ -491,7 +452,7 @@ class GlGpu final : public Gpu {
             corner[i].diffuse = v.diffuse;
             corner[i].u = v.u;
             corner[i].v = v.v;
-            corner[i].slotAndMode = slotAndMode;
+            corner[i].mode = shading;
         }
         // The strip 0-1-2-3 as two triangles.
         static constexpr int kOrder[6] = {0, 1, 2, 2, 1, 3};
@@ -503,11 +464,8 @@ class GlGpu final : public Gpu {
         if (pending_.empty()) return;
         applyState(pendingState_, false);
         glUseProgram(program_);
-        for (int unit = 0; unit < batchUnits_; ++unit) {
-            glActiveTexture(GL_TEXTURE0 + static_cast<GLenum>(unit));
-            glBindTexture(GL_TEXTURE_2D, batchTextures_[unit]);
-        }
         glActiveTexture(GL_TEXTURE0);
+        glBindTexture(GL_TEXTURE_2D, batchTexture_);
         glBindVertexArray(vertexArray_);
         glBindBuffer(GL_ARRAY_BUFFER, vertexBuffer_);
         // New storage each time: no wait for the previous draw to let go of the buffer.
@@ -517,7 +475,7 @@ class GlGpu final : public Gpu {
         glDrawArrays(GL_TRIANGLES, 0, static_cast<GLsizei>(pending_.size()));
         ++drawCalls_;
         pending_.clear();
-        batchUnits_ = 0;
+        batchTexture_ = 0;
     }
 
     bool readPixels(std::vector<uint8_t>& rgba, int32_t& width, int32_t& height) override {
@@ -559,15 +517,8 @@ class GlGpu final : public Gpu {
         float x, y, z, w;
         uint32_t diffuse;
         float u, v;
-        uint32_t slotAndMode;
+        uint32_t mode;
     };
-
-    bool batchUses(GLuint texture) const {
-        for (int unit = 0; unit < batchUnits_; ++unit) {
-            if (batchTextures_[unit] == texture) return true;
-        }
-        return false;
-    }
 
     struct DrawState {
         BlendMode blend = BlendMode::Off;
@@ -675,8 +626,7 @@ class GlGpu final : public Gpu {
     DrawState requested_;
     DrawState applied_;
     std::vector<PackedVertex> pending_;
-    GLuint batchTextures_[kBatchUnits] = {};
-    int batchUnits_ = 0;
+    GLuint batchTexture_ = 0;  // the texture the pending quads sample (0: none yet)
     DrawState pendingState_;
     uint64_t drawCalls_ = 0;
 };
