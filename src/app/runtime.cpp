@@ -9,6 +9,7 @@
 #include "app/frame_pacing.h"
 #include "app/runtime_input_scene.h"
 #include "app/ticker.h"
+#include "core/frame_sync.h"
 #include "core/trace.h"
 #include "graphics/game_fonts.h"
 #include "graphics/script_commands.h"
@@ -35,14 +36,24 @@ constexpr uint32_t kThreadStopMs = 1000;
 constexpr const char* kGameTitle = "Vaxo2";
 constexpr const char* kCursorFile = "system\\ceol.cur";
 
-// The sound layers' fades and stream refills, every 100 ms on the ticker thread.
+// The sound layers' fades and stream refills, every 100 ms on the ticker thread while any
+// layer plays or fades.
 class SoundTick final : public TickTarget {
   public:
-    explicit SoundTick(sound::SoundManager& manager) : manager_(manager) {}
-    void tick(uint32_t elapsedMs) override { manager_.update(elapsedMs); }
+    // `pump`: bring a device without hardware up to the clock first (on the real clock; the
+    // stepped clock's driver does that with every frame).
+    SoundTick(sound::SoundSystem& system, bool pump) : system_(system), pump_(pump) {}
+    void tick(uint32_t elapsedMs) override {
+        // A device without hardware consumes the mix only when asked: the layers then see what
+        // has played.
+        if (pump_) system_.pump(Clock::instance().now());
+        system_.manager().update(elapsedMs);
+    }
+    bool wantsTicks() const override { return system_.manager().needsUpdates(); }
 
   private:
-    sound::SoundManager& manager_;
+    sound::SoundSystem& system_;
+    bool pump_;
 };
 }  // namespace
 
@@ -71,6 +82,7 @@ int Runtime::run() {
     screenRoot_ = std::make_unique<graphics::GraphicObject>();
     context_->screenRoot = screenRoot_.get();
     context_->device = &device_;
+    device_.setWakeHandler([this] { core::requestFrame(*context_); });
     device_.setMessageSink([](const std::string& text, const std::string& caption) {
         platform::showMessageBox(text, caption, platform::mb::kIconWarning);
     });
@@ -209,7 +221,9 @@ void Runtime::feedTimedInput() {
 }
 
 uint32_t Runtime::millisecondsToNextTimedEvent() const {
-    constexpr uint32_t kMaxWait = 50;
+    // Messages wake the loop; only the quit signals are noted without waking it, and a quarter
+    // of a second is soon enough for those.
+    constexpr uint32_t kMaxWait = 250;
     const uint32_t since = Clock::instance().now() - runStart_;
     uint32_t wait = kMaxWait;
     auto consider = [&](uint32_t at) { wait = std::min(wait, at > since ? at - since : 0u); };
@@ -236,6 +250,7 @@ void Runtime::messageLoop() {
                 if (msg.kind == wm::kPaint || msg.kind == wm::kSize ||
                     msg.kind == wm::kActivateApp) {
                     device_.invalidate();
+                    core::requestFrame(*context_);
                 }
                 procedure_->dispatch(msg);
             }
@@ -253,6 +268,7 @@ void Runtime::messageLoop() {
     context_->windowClosed = 1;
     // No message will reach the waiters any more: let them see the closed window now.
     inputManager_->wakeAll();
+    core::requestFrame(*context_);
     renderThread_.stop(kThreadStopMs);
     report_.shutdownSteps.push_back("renderStopped");
 }
@@ -260,6 +276,8 @@ void Runtime::messageLoop() {
 uint32_t Runtime::renderThreadProc(platform::WorkerThread& self) {
     Clock& clock = Clock::instance();
     clock.becomeDriver();
+    // The run's mode: at the end a stepped run hands its waits to the real clock.
+    const bool stepped = clock.stepped();
     std::string error;
     std::unique_ptr<platform::GlContext> gl = window_->createGlContext(error);
     if (!gl) std::fprintf(stderr, "vaxo2: OpenGL context: %s\n", error.c_str());
@@ -273,13 +291,27 @@ uint32_t Runtime::renderThreadProc(platform::WorkerThread& self) {
                      sound_->deviceError().c_str());
     }
     core::Trace::mark("sound");
-    SoundTick soundTick(sound_->manager());
+    SoundTick soundTick(*sound_, !stepped);
     Ticker& ticker = Ticker::instance();
     ticker.add(&soundTick, 1);
+    sound_->manager().setActivityHandler([&ticker] { ticker.wake(); });
     ticker.startTicking();
     if (usable) {
         uint32_t last = clock.now();
         while (!self.stopRequested()) {
+            if (sceneStill_ && !clock.stepped() && !context_->windowClosed) {
+                // Nothing moves and nothing is due: sleep until something asks for a frame
+                // (released commands, a repaint, a thread waiting for a frame boundary, the
+                // window closing) or a timed screenshot, tree dump or device reset comes due;
+                // then draw at once and keep the cadence from there.
+                clock.waitUntil(
+                    [&] { return context_->frameWanted.load() != 0 || self.stopRequested(); },
+                    millisecondsToNextDueFrame());
+                if (self.stopRequested()) break;
+                last = clock.now();
+                frameStep();
+                continue;
+            }
             const uint32_t now = clock.now();
             const PacingStep step = nextPacingStep(
                 now, last, frameIntervalMs(context_->frameInterval), device_.flipSwap());
@@ -313,6 +345,9 @@ uint32_t Runtime::renderThreadProc(platform::WorkerThread& self) {
     if (clock.stepped()) clock.useReal();
     ticker.stopTicking();
     ticker.remove(&soundTick);
+    sound_->manager().setActivityHandler(nullptr);
+    // The mix up to the end of the run (a device without hardware lags until pumped).
+    if (!stepped) sound_->pump(clock.now());
     sound_->closeDevice();
     window_->postMessage({wm::kDestroy, 0, 0});
     return 0;
@@ -320,7 +355,12 @@ uint32_t Runtime::renderThreadProc(platform::WorkerThread& self) {
 
 void Runtime::frameStep() {
     core::AppContext& ctx = *context_;
-    ctx.frameStarted.fetch_add(1);
+    // Whatever asked for a frame before this point is served by this one.
+    ctx.frameWanted.store(0);
+    core::publishFrameCounter(ctx, ctx.frameStarted, ctx.frameStarted.load() + 1);
+    // On the real clock a device without hardware catches up before sound commands run, so a
+    // sound starts where the clock is, however long nothing asked for the mix.
+    if (!Clock::instance().stepped()) sound_->pump(Clock::instance().now());
     const graphics::GraphicObject* before = transitionTree_.get();
     const size_t executed = graphics::drainCommandQueues(ctx, transitionTree_);
     if (executed > 0 && core::Trace::on()) {
@@ -345,11 +385,36 @@ void Runtime::frameStep() {
         core::Trace::mark("present", std::to_string(report_.framesDrawn + 1));
     if (result.presented && report_.framesDrawn++ == 0) report_.firstPresentMs = now - runStart_;
     if (result.presented && hooks_.framePresented) hooks_.framePresented(ctx);
-    // On the stepped clock the mix advances with the frames (a no-op on the real clock).
+    // A device without hardware follows the frames (on the stepped clock only they move it).
     sound_->pump(now);
     ++report_.frameSteps;
     if (device_.takeModeChanged()) applyWindowFrame(ctx, *window_, *this);
-    ctx.frameDone.store(ctx.frameStarted.load());
+    // A still scene: nothing ran, nothing changed, nothing will change by itself, and the
+    // device drew what it was asked to.
+    sceneStill_ = executed == 0 && !changed && result.drawn && !result.transitionFinished &&
+                  !options_.redrawIdleFrames && !graphics::treesAnimating(ctx);
+    core::publishFrameCounter(ctx, ctx.frameDone, ctx.frameStarted.load());
+}
+
+uint32_t Runtime::millisecondsToNextDueFrame() const {
+    // A wake-up that nothing asked for is cheap; one that never comes would hang a frame wait
+    // that some path forgot to announce. So sleep at most this long.
+    constexpr uint32_t kLongestSleep = 1000;
+    const uint32_t now = Clock::instance().now();
+    const uint32_t since = now - runStart_;
+    uint32_t wait = kLongestSleep;
+    auto consider = [&](uint32_t at) { wait = std::min(wait, at > since ? at - since : 0u); };
+    for (size_t i = 0; i < options_.screenshots.size(); ++i) {
+        if (!screenshotTaken_[i]) consider(options_.screenshots[i].at);
+    }
+    for (size_t i = 0; i < options_.treeDumps.size(); ++i) {
+        if (!treeDumpWritten_[i]) consider(options_.treeDumps[i].at);
+    }
+    if (const uint32_t reset = device_.resetScheduledAt(); reset != 0) {
+        const int32_t until = static_cast<int32_t>(reset - now);
+        wait = std::min(wait, until > 0 ? static_cast<uint32_t>(until) : 0u);
+    }
+    return wait;
 }
 
 void Runtime::finishTrace() {
@@ -429,12 +494,7 @@ void Runtime::loadCursor() {
 
 void Runtime::waitForDrawnFrame() {
     core::AppContext& ctx = *context_;
-    Clock& clock = Clock::instance();
-    const int32_t started = ctx.frameStarted.load();
-    while (ctx.frameStarted.load() == started && !ctx.windowClosed)
-        clock.sleep(0);
-    while (ctx.frameDone.load() == started && !ctx.windowClosed)
-        clock.sleep(0);
+    core::waitForFrameAfter(ctx, ctx.frameStarted.load(), [&ctx] { return ctx.windowClosed != 0; });
 }
 
 uint32_t Runtime::scenarioThreadProc(platform::WorkerThread&) {

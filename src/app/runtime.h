@@ -88,6 +88,7 @@ class Runtime : public DisplayControl {
     void waitForDrawnFrame();
     void loadCursor();
     void finishTrace();
+    uint32_t millisecondsToNextDueFrame() const;
 
     RunOptions options_;
     RuntimeHooks hooks_;
@@ -102,6 +103,8 @@ class Runtime : public DisplayControl {
     uint32_t runStart_ = 0;
     size_t nextInput_ = 0;
     bool exitPosted_ = false;
+    // The last frame found the scene still: the render thread may sleep until asked.
+    bool sceneStill_ = false;
     std::vector<bool> screenshotTaken_;
     std::vector<bool> treeDumpWritten_;
 

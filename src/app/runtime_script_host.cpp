@@ -2,6 +2,7 @@
 
 #include <memory>
 
+#include "core/frame_sync.h"
 #include "graphics/graphic_commands.h"
 #include "graphics/transition.h"
 #include "platform/clock.h"
@@ -45,13 +46,8 @@ bool RuntimeScriptHost::anyVoicePlaying() {
 
 void RuntimeScriptHost::waitForFrame() {
     // One whole frame: the render thread starts a new one and finishes it.
-    platform::Clock& clock = platform::Clock::instance();
-    const int32_t started = context_.frameStarted.load();
-    while (context_.frameStarted.load() == started && !context_.stopRequested())
-        clock.sleep(0);
-    const int32_t target = context_.frameStarted.load();
-    while (context_.frameDone.load() - target < 0 && !context_.stopRequested())
-        clock.sleep(0);
+    core::waitForFrameAfter(context_, context_.frameStarted.load(),
+                            [this] { return context_.stopRequested(); });
 }
 
 std::optional<int64_t> RuntimeScriptHost::messageDisplayTime() {

@@ -13,6 +13,10 @@ Ticker::Ticker() : WorkerThread([this](WorkerThread& self) { return loop(self); 
     setName("ticker");
 }
 
+Ticker::~Ticker() {
+    stopTicking();
+}
+
 void Ticker::add(TickTarget* object, int32_t enabled) {
     std::lock_guard lock(mutex_);
     for (const Slot& s : slots_) {
@@ -54,18 +58,42 @@ void Ticker::tickAll(uint32_t elapsedMs) {
     }
 }
 
+bool Ticker::anyWantsTicks() const {
+    std::lock_guard lock(mutex_);
+    for (const Slot& s : slots_) {
+        if (s.object && s.enabled == 1 && s.object->wantsTicks()) return true;
+    }
+    return false;
+}
+
+void Ticker::wake() {
+    platform::Clock::instance().notify([this] { wakeRequested_ = 1; });
+}
+
 bool Ticker::startTicking() {
+    stopping_ = 0;
     return start();
 }
 
 uint32_t Ticker::stopTicking() {
+    // A sleeping ticker is not woken by the stop flag alone.
+    platform::Clock::instance().notify([this] { stopping_ = 1; });
     return stop(1000);
 }
 
 uint32_t Ticker::loop(platform::WorkerThread& self) {
     platform::Clock& clock = platform::Clock::instance();
     uint32_t last = clock.now();
-    while (!self.stopRequested()) {
+    while (!self.stopRequested() && !stopping_) {
+        wakeRequested_ = 0;
+        if (!clock.stepped() && !anyWantsTicks()) {
+            // Nothing fades, streams or plays: sleep until a target has work again. The time
+            // slept is not handed to the targets, as nothing of theirs ran meanwhile.
+            clock.waitUntil([&] { return wakeRequested_ != 0 || stopping_ != 0; },
+                            platform::kInfinite);
+            last = clock.now();
+            continue;
+        }
         clock.sleep(kIntervalMs);
         const uint32_t now = clock.now();
         tickAll(now - last);

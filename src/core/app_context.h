@@ -49,6 +49,11 @@ struct AppContext {
     std::atomic<int32_t> sizeState{0};
     std::atomic<int32_t> frameStarted{0};
     std::atomic<int32_t> frameDone{0};
+    // Not fields of the original context, whose render thread ran every frame interval: the
+    // render thread sleeps at a still page until something sets frameWanted (core/frame_sync.h);
+    // frameWaiters counts the threads blocked on the frame counters.
+    std::atomic<uint8_t> frameWanted{0};
+    std::atomic<int32_t> frameWaiters{0};
     float frameInterval = 16.666666f;
     int64_t textColor = 0xFFFFFF;
     int64_t textSpeed = 100;

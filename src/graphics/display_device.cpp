@@ -261,10 +261,12 @@ bool DisplayDevice::resetWith(bool retrying) {
 
 void DisplayDevice::requestReset(uint32_t when) {
     resetAt_ = when == 0 ? 1 : when;  // 0 means none
+    wake();
 }
 
 void DisplayDevice::toggleFullScreenRequest() {
     toggleRequested_ = true;
+    wake();
 }
 
 void DisplayDevice::requestOptions(bool fullScreen, bool exclusiveFullScreen, bool flipSwap,
@@ -277,8 +279,11 @@ void DisplayDevice::requestOptions(bool fullScreen, bool exclusiveFullScreen, bo
 }
 
 void DisplayDevice::requestCapture(CaptureCallback callback) {
-    std::lock_guard<std::mutex> guard(captureMutex_);
-    captures_.push_back(std::move(callback));
+    {
+        std::lock_guard<std::mutex> guard(captureMutex_);
+        captures_.push_back(std::move(callback));
+    }
+    wake();
 }
 
 bool DisplayDevice::frameCheck(uint32_t now) {

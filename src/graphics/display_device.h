@@ -98,6 +98,9 @@ class DisplayDevice {
     void setMessageSink(MessageSink sink) { messages_ = std::move(sink); }
     void setGpuFactory(GpuFactory factory) { gpuFactory_ = std::move(factory); }
     void setFileReader(FileReader reader) { fileReader_ = std::move(reader); }
+    // Called when a request from another thread needs a frame (a reset, a full-screen switch,
+    // a capture, a lost context): the render thread may be asleep at a still page.
+    void setWakeHandler(std::function<void()> wake) { wake_ = std::move(wake); }
     // Options owned by the configuration; null gives the device's own.
     void setOptions(DisplayOptions* options);
     DisplayOptions& options() { return *options_; }
@@ -141,7 +144,10 @@ class DisplayDevice {
     void requestCapture(CaptureCallback callback);
 
     // Present failure (the context was lost): no drawing until a reset went through.
-    void markLost() { lost_ = true; }
+    void markLost() {
+        lost_ = true;
+        wake();
+    }
     bool lost() const { return lost_; }
 
     std::mutex& lockObject() { return mutex_; }
@@ -181,11 +187,15 @@ class DisplayDevice {
     void drawTree(GraphicObject& root);
     void releaseRenderTargets();
     void say(const std::string& text);
+    void wake() {
+        if (wake_) wake_();
+    }
 
     std::mutex mutex_;
     MessageSink messages_;
     GpuFactory gpuFactory_;
     FileReader fileReader_;
+    std::function<void()> wake_;
     DisplayOptions ownOptions_;
     DisplayOptions* options_ = &ownOptions_;
     std::unique_ptr<platform::GlContext> context_;

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "core/app_context.h"
+#include "core/frame_sync.h"
 #include "graphics/transition.h"
 #include "platform/clock.h"
 
@@ -30,13 +31,8 @@ void runGraphicWait(const LayerPath& path, int64_t flag, queue::CommandQueue& qu
         return;
     }
     // One whole frame: the released commands have run and the tree is updated.
-    const int32_t started = app->frameStarted.load();
-    while (app->frameStarted.load() == started && !app->stopRequested()) {
-        clock.sleep(0);
-    }
-    while (app->frameDone.load() == started && !app->stopRequested()) {
-        clock.sleep(0);
-    }
+    core::waitForFrameAfter(*app, app->frameStarted.load(),
+                            [app] { return app->stopRequested() != 0; });
     // A closing window or a load must not sit out a 100-second movie wait.
     while (!app->stopRequested()) {
         if (!graphicBusy(path, app->screenRoot, app->transitionRoot)) {

@@ -72,6 +72,40 @@ bool updateTrees(uint32_t now, core::AppContext& app) {
     return changed;
 }
 
+namespace {
+bool subtreeAnimating(const GraphicObject& object) {
+    if (!object.textRequests.empty()) {
+        return true;
+    }
+    if (object.source && object.source->kind() == SourceKind::Movie) {
+        return true;
+    }
+    if (object.rate > 0.0f) {
+        for (const auto& [number, slot] : object.slots) {
+            if (!slot.finished()) {
+                return true;
+            }
+        }
+    }
+    for (const GraphicObject::ChildMap* children : {&object.layerChildren, &object.glyphChildren}) {
+        for (const auto& [key, child] : *children) {
+            if (subtreeAnimating(*child)) {
+                return true;
+            }
+        }
+    }
+    return false;
+}
+}  // namespace
+
+bool treesAnimating(core::AppContext& app) {
+    std::lock_guard lock(treeMutex());
+    if (app.transitionRoot != nullptr) {
+        return true;
+    }
+    return app.screenRoot != nullptr && subtreeAnimating(*app.screenRoot);
+}
+
 bool retireFinishedTransition(core::AppContext& app,
                               std::unique_ptr<GraphicObject>& transitionTree) {
     std::lock_guard lock(treeMutex());

@@ -40,6 +40,11 @@ size_t drainCommandQueues(core::AppContext& app, std::unique_ptr<GraphicObject>&
 // whether any object of either tree changed (false: the picture on screen is still right).
 bool updateTrees(uint32_t now, core::AppContext& app);
 
+// Whether a later frame could show something the last one did not without any command or
+// repaint: a slot still runs (on an object whose time runs), text waits to be laid out, a movie
+// plays, or a transition fades. False: the render thread may sleep until asked for a frame.
+bool treesAnimating(core::AppContext& app);
+
 // A transition tree whose fade has reached its end is deleted instead of drawn.
 inline bool transitionFinished(const GraphicObject& transitionRoot) {
     return !(transitionRoot.transmittance < 1.0f);

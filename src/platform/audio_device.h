@@ -35,12 +35,14 @@ class AudioDevice {
 std::unique_ptr<AudioDevice> openSdlAudioDevice(AudioSource& source, std::string& error);
 
 // A device without hardware. Every frame the source renders is discarded; the number of frames
-// pulled follows the platform clock: frames(t) = (t - start) * 44100 / 1000.
+// pulled follows the platform clock: frames(t) = (t - start) * 44100 / 1000. It has no thread:
+// whoever needs the mix to have caught up with the clock calls advanceTo (the stepped clock's
+// driver once per frame; on the real clock the render thread before it runs commands and the
+// ticker before it updates the sound layers), so a still page without sound wakes nobody.
 class ClockedAudioDevice final : public AudioDevice {
   public:
-    // With `ownThread` a thread of its own catches up with the clock every 10 ms (real time);
-    // without it the caller calls advanceTo (the stepped clock's driver, once per frame).
-    ClockedAudioDevice(AudioSource& source, bool ownThread);
+    // `realTime` only names the device in messages.
+    ClockedAudioDevice(AudioSource& source, bool realTime);
     ~ClockedAudioDevice() override;
     ClockedAudioDevice(const ClockedAudioDevice&) = delete;
     ClockedAudioDevice& operator=(const ClockedAudioDevice&) = delete;

@@ -4,13 +4,15 @@
 #include <cstdio>
 #include <iterator>
 
+#include "core/frame_sync.h"
+
 namespace vaxo2::queue {
 
 void CommandQueue::push(std::unique_ptr<classQueBase> command, bool priority) {
     if (!command) {
         return;
     }
-    std::lock_guard lock(mutex_);
+    std::unique_lock lock(mutex_);
     if (!priority) {
         entries_.push_back(std::move(command));
         const size_t released = releaseCount_ > 0 ? static_cast<size_t>(releaseCount_) : 0;
@@ -23,6 +25,9 @@ void CommandQueue::push(std::unique_ptr<classQueBase> command, bool priority) {
                              kMaxUnreleasedCommands);
             }
             releaseCount_ = static_cast<int32_t>(entries_.size());
+            lock.unlock();
+            // Released as it stands: a sleeping render thread must run it.
+            if (core::AppContext* app = core::appContext()) core::requestFrame(*app);
         }
         return;
     }
@@ -37,8 +42,16 @@ void CommandQueue::push(std::unique_ptr<classQueBase> command, bool priority) {
 }
 
 void CommandQueue::release() {
-    std::lock_guard lock(mutex_);
-    releaseCount_ = static_cast<int32_t>(entries_.size());
+    bool released = false;
+    {
+        std::lock_guard lock(mutex_);
+        released = releaseCount_ != static_cast<int32_t>(entries_.size());
+        releaseCount_ = static_cast<int32_t>(entries_.size());
+    }
+    // The render thread may be asleep at a still page: the batch runs at its next frame.
+    if (released) {
+        if (core::AppContext* app = core::appContext()) core::requestFrame(*app);
+    }
 }
 
 bool CommandQueue::isEmpty() const {

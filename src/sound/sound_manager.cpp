@@ -70,6 +70,28 @@ struct SoundManager::Layer {
 
 SoundManager::SoundManager(Mixer& mixer) : mixer_(mixer) {}
 
+// Declared before a function's lock guard, so that the handler runs once the sound lock is
+// released.
+struct SoundManager::ActivityNote {
+    SoundManager& manager;
+    ~ActivityNote() {
+        if (manager.activityHandler_) manager.activityHandler_();
+    }
+};
+
+bool SoundManager::needsUpdates() const {
+    std::lock_guard lock(lock_);
+    auto moving = [](const Fader& f) { return f.rate != 0.0 || f.changed; };
+    if (moving(master_)) return true;
+    for (const auto& [no, group] : groups_) {
+        if (moving(group.fader)) return true;
+    }
+    for (const auto& layer : layers_) {
+        if (layer->playing || moving(layer->volume)) return true;
+    }
+    return false;
+}
+
 SoundManager::~SoundManager() {
     std::lock_guard lock(lock_);
     layers_.clear();
@@ -294,6 +316,7 @@ void SoundManager::refillLocked(Layer& layer) {
 // Queued commands
 
 void SoundManager::run(const queue::classQue_SoundCreate& command) {
+    const ActivityNote note{*this};
     std::lock_guard lock(lock_);
     removeLocked(command.layer);
     auto layer = std::make_unique<Layer>();
@@ -302,6 +325,7 @@ void SoundManager::run(const queue::classQue_SoundCreate& command) {
 }
 
 void SoundManager::run(const queue::classQue_SoundAlter& command) {
+    const ActivityNote note{*this};
     std::lock_guard lock(lock_);
     Layer* layer = findLocked(command.layer);
     if (!layer) return;
@@ -324,11 +348,13 @@ void SoundManager::run(const queue::classQue_SoundAlter& command) {
 }
 
 void SoundManager::run(const queue::classQue_SoundPlay& command) {
+    const ActivityNote note{*this};
     std::lock_guard lock(lock_);
     if (Layer* layer = findLocked(command.layer)) playLocked(*layer);
 }
 
 void SoundManager::run(const queue::classQue_SoundStop& command) {
+    const ActivityNote note{*this};
     std::lock_guard lock(lock_);
     Layer* layer = findLocked(command.layer);
     if (!layer) return;
@@ -340,6 +366,7 @@ void SoundManager::run(const queue::classQue_SoundStop& command) {
 }
 
 void SoundManager::run(const queue::classQue_SoundStopToVoice& command) {
+    const ActivityNote note{*this};
     std::lock_guard lock(lock_);
     const int64_t time = command.time.valueOr(0);
     for (const auto& layer : layers_) {
@@ -353,6 +380,7 @@ void SoundManager::run(const queue::classQue_SoundStopToVoice& command) {
 }
 
 void SoundManager::run(const queue::classQue_SoundVolume& command) {
+    const ActivityNote note{*this};
     std::lock_guard lock(lock_);
     Layer* layer = findLocked(command.layer);
     if (!layer) return;
@@ -364,11 +392,13 @@ void SoundManager::run(const queue::classQue_SoundVolume& command) {
 }
 
 void SoundManager::run(const queue::classQue_SoundDelete& command) {
+    const ActivityNote note{*this};
     std::lock_guard lock(lock_);
     removeLocked(command.layer);
 }
 
 void SoundManager::run(const queue::classQue_SoundAllDelete&) {
+    const ActivityNote note{*this};
     std::lock_guard lock(lock_);
     layers_.clear();
 }
@@ -378,6 +408,7 @@ void SoundManager::run(const queue::classQue_SoundAllDelete&) {
 
 void SoundManager::setGroupRange(int64_t no, std::optional<int64_t> first,
                                  std::optional<int64_t> last) {
+    const ActivityNote note{*this};
     std::lock_guard lock(lock_);
     SoundGroup& group = groups_[no];
     if (first) group.first = *first;
@@ -385,6 +416,7 @@ void SoundManager::setGroupRange(int64_t no, std::optional<int64_t> first,
 }
 
 void SoundManager::setGroupVolume(int64_t no, double volume) {
+    const ActivityNote note{*this};
     std::lock_guard lock(lock_);
     auto it = groups_.find(no);
     if (it == groups_.end()) return;
@@ -395,6 +427,7 @@ void SoundManager::setGroupVolume(int64_t no, double volume) {
 }
 
 void SoundManager::setGroupSilent(int64_t no, bool silent) {
+    const ActivityNote note{*this};
     std::lock_guard lock(lock_);
     auto it = groups_.find(no);
     if (it == groups_.end()) return;
@@ -404,6 +437,7 @@ void SoundManager::setGroupSilent(int64_t no, bool silent) {
 }
 
 void SoundManager::setGroupAutoSkip(int64_t no, int64_t value) {
+    const ActivityNote note{*this};
     std::lock_guard lock(lock_);
     auto it = groups_.find(no);
     if (it != groups_.end()) it->second.autoSkip = value;
@@ -430,6 +464,7 @@ void SoundManager::groupFadeLocked(SoundGroup& group, int32_t target, int64_t ti
 
 void SoundManager::setDucking(std::vector<int64_t> voiceGroups, std::vector<int64_t> duckedGroups,
                               int32_t level) {
+    const ActivityNote note{*this};
     std::lock_guard lock(lock_);
     voiceGroups_ = std::move(voiceGroups);
     duckedGroups_ = std::move(duckedGroups);
@@ -530,6 +565,7 @@ std::vector<SavedSoundLayer> SoundManager::savedLayers() const {
 }
 
 void SoundManager::restoreLayers(const std::vector<SavedSoundLayer>& saved) {
+    const ActivityNote note{*this};
     std::lock_guard lock(lock_);
     layers_.clear();
     for (const SavedSoundLayer& s : saved) {

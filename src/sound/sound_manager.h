@@ -7,6 +7,7 @@
 // update() on the ticker thread every 100 ms (fades, stream refills). One lock (the sound lock)
 // serialises all of them.
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -126,9 +127,18 @@ class SoundManager final : public queue::SoundCommandTarget {
 
     // Ticker: fades, refills, removal of finished layers. `elapsedMs` since the last update.
     void update(uint32_t elapsedMs);
+    // Whether update() has work: a fader moves, or a layer plays (a stream to refill, an end to
+    // notice). False: the ticker may sleep.
+    bool needsUpdates() const;
+    // Called after every command or group change (outside the sound lock): the ticker may have
+    // work again. Set before the threads start.
+    void setActivityHandler(std::function<void()> handler) {
+        activityHandler_ = std::move(handler);
+    }
 
   private:
     struct Layer;
+    struct ActivityNote;
 
     Layer* findLocked(int64_t number) const;
     void removeLocked(int64_t number);
@@ -153,6 +163,7 @@ class SoundManager final : public queue::SoundCommandTarget {
     std::vector<int64_t> voiceGroups_;
     std::vector<int64_t> duckedGroups_;
     int32_t duckLevel_ = 1000;
+    std::function<void()> activityHandler_;
 };
 
 // The TAB-separated file list of the File argument; an empty field ends it.

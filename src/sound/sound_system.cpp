@@ -25,7 +25,11 @@ void SoundSystem::openDevice(bool stepped) {
         return;
     }
     device_ = platform::openSdlAudioDevice(*this, deviceError_);
-    if (!device_) device_ = std::make_unique<platform::ClockedAudioDevice>(*this, true);
+    if (!device_) {
+        auto device = std::make_unique<platform::ClockedAudioDevice>(*this, true);
+        pumped_ = device.get();
+        device_ = std::move(device);
+    }
 }
 
 void SoundSystem::closeDevice() {

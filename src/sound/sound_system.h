@@ -5,9 +5,10 @@
 //
 // Device choice: on the real clock the system's device through SDL; when none opens (no sound
 // card, a headless server) a device without hardware that consumes the mix in real time, so
-// playback still advances and ends. On the stepped clock always the device without hardware,
-// advanced by pump() once per frame from the clock's driver: the mix then follows the clock
-// exactly and the same run gives the same samples.
+// playback still advances and ends: pump() catches it up with the clock before commands run
+// and before the layers update, so nothing wakes for it at a still page. On the stepped clock
+// always the device without hardware, advanced by pump() once per frame from the clock's
+// driver: the mix then follows the clock exactly and the same run gives the same samples.
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -36,7 +37,8 @@ class SoundSystem final : public platform::AudioSource {
     void openDevice(bool stepped);
     // Stops pulling, then finishes the capture file.
     void closeDevice();
-    // Stepped clock: renders every frame due up to clock time `nowMs`.
+    // A device without hardware: renders every frame due up to clock time `nowMs` (nothing
+    // for the system's device, which pulls by itself).
     void pump(uint32_t nowMs);
 
     std::string deviceDescription() const;

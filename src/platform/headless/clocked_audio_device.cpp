@@ -4,7 +4,6 @@
 
 #include "platform/audio_device.h"
 #include "platform/clock.h"
-#include "platform/threads.h"
 
 namespace vaxo2::platform {
 
@@ -15,37 +14,20 @@ struct ClockedAudioDevice::State {
     uint32_t lastMs = 0;
     uint64_t elapsedMs = 0;  // accumulated, so the 32-bit clock may wrap
     uint64_t pulled = 0;
-    bool ownThread = false;
-    WorkerThread thread;
+    bool realTime = false;
 };
 
-ClockedAudioDevice::ClockedAudioDevice(AudioSource& source, bool ownThread)
+ClockedAudioDevice::ClockedAudioDevice(AudioSource& source, bool realTime)
     : state_(std::make_unique<State>(source)) {
     state_->lastMs = Clock::instance().now();
-    state_->ownThread = ownThread;
-    if (ownThread) {
-        // Not a stepping participant: this thread only runs on the real clock.
-        state_->thread.setClockParticipant(false);
-        state_->thread.setName("audio-clock");
-        state_->thread.start([this](WorkerThread& self) {
-            Clock& clock = Clock::instance();
-            while (!self.stopRequested()) {
-                clock.sleep(10);
-                advanceTo(clock.now());
-            }
-            return 0u;
-        });
-    }
+    state_->realTime = realTime;
 }
 
-ClockedAudioDevice::~ClockedAudioDevice() {
-    if (state_->ownThread) state_->thread.stop(1000);
-}
+ClockedAudioDevice::~ClockedAudioDevice() = default;
 
 std::string ClockedAudioDevice::description() const {
-    return state_->ownThread ? "none (real time)" : "none (stepped)";
+    return state_->realTime ? "none (real time)" : "none (stepped)";
 }
-
 uint64_t ClockedAudioDevice::framesPulled() const {
     std::lock_guard lock(state_->mutex);
     return state_->pulled;
