@@ -16,7 +16,8 @@
 // The floor: the same figures for an empty SDL window with a GL context on this driver (this
 // program started again with --floor), so that the runtime's own share shows.
 //
-// Environment: VAXO2_BENCH_RUNS (default 3) runs per figure.
+// Environment: VAXO2_BENCH_RUNS (default 3) runs per figure; VAXO2_BENCH_RUNTIME another
+// runtime binary to measure (an earlier build, for a before-and-after).
 #include <benchmark/benchmark.h>
 #include <dirent.h>
 #include <fcntl.h>
@@ -533,8 +534,10 @@ void BM_WholeProcessGame(benchmark::State& state) {
     std::vector<Figures> runs;
     for (auto _ : state) {
         for (int i = 0; i < runsWanted(); ++i) {
+            const char* other = std::getenv("VAXO2_BENCH_RUNTIME");
+            const std::string runtime = other && *other ? other : VAXO2_RUNTIME;
             const ProcessRun run =
-                runProcess({VAXO2_RUNTIME, "--headless", "--game", game, "--trace", trace}, trace);
+                runProcess({runtime, "--headless", "--game", game, "--trace", trace}, trace);
             runs.push_back(gameFigures(run));
         }
     }
@@ -542,22 +545,34 @@ void BM_WholeProcessGame(benchmark::State& state) {
 }
 BENCHMARK(BM_WholeProcessGame)->Unit(benchmark::kMillisecond)->Iterations(1);
 
+// arg 0: the empty window; arg 1: the same after drawing one blended, stencilled picture, which
+// makes the driver compile its drawing code as any program that shows pictures must.
 void BM_WholeProcessFloor(benchmark::State& state) {
     const std::string trace = "/tmp/vaxo2_bench_floor.trace";
+    const bool draw = state.range(0) != 0;
     std::vector<Figures> runs;
     for (auto _ : state) {
         for (int i = 0; i < runsWanted(); ++i) {
-            const ProcessRun run = runProcess({selfPath, "--floor", trace}, trace);
+            const ProcessRun run =
+                runProcess({selfPath, draw ? "--floor-draw" : "--floor", trace}, trace);
             runs.push_back(floorFigures(run));
         }
     }
-    report(state, runs, "floor: an empty SDL window with a GL context, headless");
+    report(state, runs,
+           draw ? "floor: an SDL window with a GL context that drew one picture, headless"
+                : "floor: an empty SDL window with a GL context, headless");
 }
-BENCHMARK(BM_WholeProcessFloor)->Unit(benchmark::kMillisecond)->Iterations(1);
+BENCHMARK(BM_WholeProcessFloor)
+    ->ArgName("drawn")
+    ->Arg(0)
+    ->Arg(1)
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(1);
 
 // The floor process: a window, a GL context with the runtime's GPU layer, one cleared frame
-// presented, then three seconds of sleep.
-int floorMain(const std::string& trace) {
+// presented (and with `draw` a 512x512 picture drawn over it as the runtime draws a
+// background), then three seconds of sleep.
+int floorMain(const std::string& trace, bool draw) {
     using namespace vaxo2;
     core::Trace::start(trace);
     core::Trace::mark("main");
@@ -581,6 +596,29 @@ int floorMain(const std::string& trace) {
     context->swapBuffers();
     gpu->finish();
     core::Trace::mark("present");
+    if (draw) {
+        std::vector<uint8_t> bgra(512 * 512 * 4, 0x80);
+        const platform::GpuTexture texture = gpu->createTexture(512, 512, bgra.data());
+        platform::GpuVertex quad[4];
+        const float corners[4][2] = {{-1, 1}, {1, 1}, {-1, -1}, {1, -1}};
+        for (int i = 0; i < 4; ++i) {
+            quad[i].x = corners[i][0];
+            quad[i].y = corners[i][1];
+            quad[i].u = corners[i][0] > 0 ? 1.0f : 0.0f;
+            quad[i].v = corners[i][1] > 0 ? 0.0f : 1.0f;
+        }
+        platform::StencilState stencil;
+        stencil.func = platform::StencilFunc::Always;
+        stencil.reference = 255;
+        stencil.passOp = platform::StencilOp::Replace;
+        gpu->setStencilState(stencil);
+        gpu->setBlendMode(platform::BlendMode::Alpha);
+        gpu->drawQuad(texture, quad, platform::ShadeMode::TextureAlphaModulate);
+        gpu->flush();
+        context->swapBuffers();
+        gpu->finish();
+        core::Trace::mark("drawn");
+    }
     core::Trace::mark("idle");
     std::this_thread::sleep_for(std::chrono::seconds(3));
     gpu.reset();
@@ -593,7 +631,8 @@ int floorMain(const std::string& trace) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc == 3 && std::strcmp(argv[1], "--floor") == 0) return floorMain(argv[2]);
+    if (argc == 3 && std::strcmp(argv[1], "--floor") == 0) return floorMain(argv[2], false);
+    if (argc == 3 && std::strcmp(argv[1], "--floor-draw") == 0) return floorMain(argv[2], true);
     char self[4096] = {};
     const ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);
     selfPath = n > 0 ? std::string(self, static_cast<size_t>(n)) : std::string(argv[0]);

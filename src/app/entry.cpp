@@ -14,6 +14,7 @@
 namespace vaxo2::app {
 
 int runMain(int argc, char** argv) {
+    platform::tuneMemoryAllocator();
     std::string error;
     auto options = parseCommandLine(argc, argv, error);
     if (!options) {

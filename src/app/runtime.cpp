@@ -309,6 +309,7 @@ uint32_t Runtime::renderThreadProc(platform::WorkerThread& self) {
                     millisecondsToNextDueFrame());
                 if (self.stopRequested()) break;
                 last = clock.now();
+                slept_ = true;
                 frameStep();
                 continue;
             }
@@ -361,6 +362,15 @@ void Runtime::frameStep() {
     // On the real clock a device without hardware catches up before sound commands run, so a
     // sound starts where the clock is, however long nothing asked for the mix.
     if (!Clock::instance().stepped()) sound_->pump(Clock::instance().now());
+    // After a sleep the trees first pass the time slept (nothing of theirs moved meanwhile) up
+    // to one frame interval ago, as the frames skipped would have: what the commands start now
+    // then advances by one interval in this frame, as in any frame, and not by the whole sleep.
+    if (slept_) {
+        slept_ = false;
+        const uint32_t upTo = Clock::instance().now() - frameIntervalMs(ctx.frameInterval);
+        if (static_cast<int32_t>(upTo - screenRoot_->lastUpdate) > 0)
+            graphics::updateTrees(upTo, ctx);
+    }
     const graphics::GraphicObject* before = transitionTree_.get();
     const size_t executed = graphics::drainCommandQueues(ctx, transitionTree_);
     if (executed > 0 && core::Trace::on()) {

@@ -105,6 +105,8 @@ class Runtime : public DisplayControl {
     bool exitPosted_ = false;
     // The last frame found the scene still: the render thread may sleep until asked.
     bool sceneStill_ = false;
+    // The render thread slept since the last frame.
+    bool slept_ = false;
     std::vector<bool> screenshotTaken_;
     std::vector<bool> treeDumpWritten_;
 

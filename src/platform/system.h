@@ -43,6 +43,13 @@ std::string instanceLockFolder();
 void catchQuitSignals();
 int takeQuitSignal();
 
+// Makes freed picture-sized buffers go back to the system at once. Left alone, the C library
+// raises its threshold for mapping large blocks to the largest block freed so far, so after
+// the first decoded picture every later one comes from the heap, and the heap keeps the peak
+// of a scene change for the rest of the run. Also keeps the per-thread heaps to two. Call
+// before the threads start.
+void tuneMemoryAllocator();
+
 class DynamicLibrary {
   public:
     virtual ~DynamicLibrary() = default;

@@ -8,7 +8,10 @@
 #include <fstream>
 #include <mutex>
 
+#include "core/frame_sync.h"
+#include "graphics/transition.h"
 #include "platform/clock.h"
+#include "script/interpreter.h"
 
 namespace vaxo2::app {
 namespace {
@@ -191,6 +194,73 @@ TEST(Runtime, ScreenshotWritesTheFramePresentedAtItsTime) {
     EXPECT_EQ((ihdr[6] << 8) | ihdr[7], 720);
 }
 
+// On the real clock a still scene lets the render thread sleep: no frame steps while nothing
+// asks, yet a frame wait, released commands and a due screenshot each get their frame at once,
+// an animation started after the sleep runs from the time of its command, and the trace marks
+// the frames.
+TEST(Runtime, RealClockStillSceneSleepsAndEveryRequestStillGetsItsFrame) {
+    const std::string game = ::testing::TempDir() + "vaxo2_still_game";
+    std::system(("rm -rf '" + game + "' && mkdir -p '" + game + "'").c_str());
+    std::ofstream(game + "/Move.vxs")
+        << "Graphic(Layer=1)\nGraphicSlot(Layer=1, No=1, Time=300, Position=100:0:0)\nApply()\n";
+    const std::string trace = ::testing::TempDir() + "vaxo2_still.trace";
+    const std::string shot = ::testing::TempDir() + "vaxo2_still_shot.png";
+    std::remove(shot.c_str());
+    int32_t stillSteps = -1;
+    uint32_t frameWaitMs = 0;
+    int64_t slotElapsed = -1;
+    RuntimeHooks hooks;
+    hooks.runScenario = [&](core::AppContext& ctx) {
+        platform::Clock& clock = platform::Clock::instance();
+        clock.sleep(100);  // the first frames settle
+        const int32_t before = ctx.frameStarted.load();
+        clock.sleep(700);
+        stillSteps = ctx.frameStarted.load() - before;
+        const uint32_t t0 = clock.now();
+        core::waitForFrameAfter(ctx, ctx.frameStarted.load(), [&] { return ctx.stopRequested(); });
+        frameWaitMs = clock.now() - t0;
+        clock.sleep(300);
+        ctx.scriptRunner->runScripts(std::string("Move.vxs"));
+        core::waitForFrameAfter(ctx, ctx.frameStarted.load(), [&] { return ctx.stopRequested(); });
+        {
+            std::lock_guard lock(graphics::treeMutex());
+            const graphics::GraphicObject* object =
+                graphics::GraphicObject::find(ctx.screenRoot, graphics::LayerPath{1});
+            if (object != nullptr && object->slots.count(1) != 0) {
+                const graphics::StirSlot& slot = object->slots.at(1);
+                slotElapsed = slot.total() - slot.remaining;
+            }
+        }
+        return waitForClose(ctx);
+    };
+    RunOptions o;
+    o.headless = true;
+    o.gameFolder = game;
+    o.traceFile = trace;
+    o.screenshots.push_back({1600, shot});
+    o.exitAfter = 2000;
+    Runtime runtime(o, hooks);
+    EXPECT_EQ(runtime.run(), 0);
+    // Every frame interval would be about 44 steps; a sleep looks in once a second at most.
+    EXPECT_LE(stillSteps, 2);
+    // A wait for a frame wakes the sleeping render thread (else it would sit out its second).
+    EXPECT_LT(frameWaitMs, 500u);
+    // The slot's first update counted from its command, not from the start of the sleep.
+    EXPECT_GE(slotElapsed, 0);
+    EXPECT_LT(slotElapsed, 200);
+    EXPECT_TRUE(std::ifstream(shot).good()) << "the screenshot due while asleep";
+    std::ifstream in(trace);
+    std::string line;
+    int presents = 0;
+    bool scenario = false;
+    while (std::getline(in, line)) {
+        presents += line.find(" present ") != std::string::npos;
+        scenario = scenario || line.find(" scenario") != std::string::npos;
+    }
+    EXPECT_TRUE(scenario);
+    EXPECT_EQ(presents, runtime.report().framesDrawn);
+}
+
 TEST(CommandLine, ParsesEveryOptionAndRejectsMistakes) {
     const char* argv[] = {"vaxo2",     "--game",       "g",          "--headless",
                           "--stepped", "--exit-after", "1500",       "--screenshot",
@@ -225,6 +295,10 @@ TEST(CommandLine, ParsesEveryOptionAndRejectsMistakes) {
     const char* endless[] = {"vaxo2", "--input", "/dev/zero"};
     EXPECT_FALSE(parseCommandLine(3, endless, error));
     EXPECT_NE(error.find("larger than 16 MiB"), std::string::npos) << error;
+    const char* traced[] = {"vaxo2", "--trace", "t.txt"};
+    auto withTrace = parseCommandLine(3, traced, error);
+    ASSERT_TRUE(withTrace) << error;
+    EXPECT_EQ(withTrace->traceFile, "t.txt");
     const char* converter[] = {"vaxo2", "--game-converter"};
     auto withConverter = parseCommandLine(2, converter, error);
     ASSERT_TRUE(withConverter) << error;

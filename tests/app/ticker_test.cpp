@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <vector>
 
 #include "platform/clock.h"
@@ -64,6 +65,35 @@ TEST(Ticker, ThreadTicksEveryHundredMillisecondsOfClockTime) {
     clock.useReal();
     clock.resignDriver();
     EXPECT_EQ(ticker.stopTicking(), platform::kWaitObject0);
+}
+
+// On the real clock the ticker sleeps while no target has work, and looks again when woken.
+TEST(Ticker, RealClockTickerSleepsUntilATargetHasWork) {
+    struct Idle : TickTarget {
+        std::atomic<int> ticks{0};
+        std::atomic<uint32_t> elapsed{0};
+        std::atomic<bool> work{false};
+        void tick(uint32_t ms) override {
+            elapsed += ms;
+            ++ticks;
+        }
+        bool wantsTicks() const override { return work; }
+    } idle;
+    Ticker ticker;
+    ticker.add(&idle, 1);
+    ASSERT_TRUE(ticker.startTicking());
+    platform::Clock& clock = platform::Clock::instance();
+    clock.sleep(350);
+    EXPECT_EQ(idle.ticks, 0) << "no work, no ticks";
+    idle.work = true;
+    ticker.wake();
+    for (int i = 0; i < 100 && idle.ticks < 2; ++i)
+        clock.sleep(50);
+    EXPECT_GE(idle.ticks, 2);
+    // The time slept before the wake is not handed to the target.
+    EXPECT_LT(idle.elapsed.load(), 300u * static_cast<uint32_t>(idle.ticks.load()));
+    idle.work = false;
+    EXPECT_EQ(ticker.stopTicking(), platform::kWaitObject0) << "a sleeping ticker stops at once";
 }
 
 }  // namespace

@@ -152,6 +152,44 @@ TEST_F(GraphicCommands, SlotSetBuildsAFreshSlotWithDefaults) {
     EXPECT_EQ(object->slots.count(1), 1u);
 }
 
+// At a still page the render thread sleeps; anything that would change the picture by itself
+// keeps it drawing frames.
+TEST_F(GraphicCommands, TreesAnimateWhileASlotRunsTextWaitsOrAFadeOrMovieRuns) {
+    EXPECT_FALSE(treesAnimating(app)) << "an empty scene";
+    GraphicObject* object = GraphicObject::create(&screen, {1});
+    GraphicObject* child = GraphicObject::create(&screen, {1, 5});
+    frame(16);
+    EXPECT_FALSE(treesAnimating(app)) << "finished slots 0";
+    StirSlot move;
+    move.No = 1;
+    move.Loop = 0;  // the cycle under way is the last
+    move.Time = 100;
+    move.remaining = 100;
+    child->slots[1] = move;
+    EXPECT_TRUE(treesAnimating(app)) << "a child's running slot";
+    child->rate = 0.0f;
+    EXPECT_FALSE(treesAnimating(app)) << "a slot whose object's time stands still";
+    child->rate = 1.0f;
+    frame(200);
+    EXPECT_FALSE(treesAnimating(app)) << "the slot ran out";
+    object->textRequests.emplace_back();
+    EXPECT_TRUE(treesAnimating(app)) << "text waiting to be laid out";
+    object->textRequests.clear();
+    object->setSource(sourceCache().acquire(static_cast<int32_t>(SourceKind::Movie), "m.mpg"));
+    EXPECT_TRUE(treesAnimating(app)) << "a movie";
+    object->releaseSource();
+    main().push(on<classQue_GraphicCreate>({2}));
+    auto fade = std::make_unique<classQue_Transition>();
+    fade->Time = 100;
+    main().push(std::move(fade), true);
+    main().release();
+    frame(300);
+    EXPECT_TRUE(treesAnimating(app)) << "a transition";
+    frame(500);
+    retireFinishedTransition(app, transition);
+    EXPECT_FALSE(treesAnimating(app)) << "the transition ended";
+}
+
 TEST_F(GraphicCommands, SlotChangeTouchesOnlyGivenFieldsAndDeleteTakesSlotZero) {
     GraphicObject* object = GraphicObject::create(&screen, {1});
     StirSlot running;

@@ -116,6 +116,30 @@ TEST(CommandQueue, PushAfterReleaseWaitsForTheNextRelease) {
     EXPECT_EQ(journal.lines.back(), "C@-");
 }
 
+// A still page's render thread sleeps until asked: a release that hands it new commands asks,
+// a release with nothing new (every wait re-releases) does not.
+TEST(CommandQueue, OnlyAReleaseOfNewCommandsAsksForAFrame) {
+    core::AppContext app;
+    core::ScopedAppContext published(app);
+    Journal journal;
+    CommandQueue queue;
+    queue.release();
+    EXPECT_EQ(app.frameWanted.load(), 0) << "an empty queue";
+    queue.push(new Recorded(journal, "A"));
+    EXPECT_EQ(app.frameWanted.load(), 0) << "pushed, not released";
+    queue.release();
+    EXPECT_EQ(app.frameWanted.load(), 1);
+    app.frameWanted = 0;
+    queue.release();
+    EXPECT_EQ(app.frameWanted.load(), 0) << "the same batch again";
+    drain(queue);
+    queue.release();
+    EXPECT_EQ(app.frameWanted.load(), 0) << "drained";
+    queue.push(new Recorded(journal, "B"), true);
+    queue.release();
+    EXPECT_EQ(app.frameWanted.load(), 1) << "a priority push";
+}
+
 TEST(CommandQueue, PriorityPushGoesAfterTheReleasedEntries) {
     Journal journal;
     CommandQueue queue;

@@ -140,6 +140,37 @@ TEST_F(SoundLayers, StopWithATimeFadesLinearlyThenRestoresTheVolume) {
     EXPECT_EQ(rms(play(100), 0, at(100)), 0.0);
 }
 
+// The ticker sleeps while no update has work; every command and group change tells it to look.
+TEST_F(SoundLayers, UpdatesAreNeededWhileALayerPlaysOrAFaderMovesAndEveryChangeIsAnnounced) {
+    int announced = 0;
+    sounds.setActivityHandler([&] { ++announced; });
+    EXPECT_FALSE(sounds.needsUpdates()) << "nothing there";
+    sound(1, "se\\quiet.wav", 1.0f, 1, std::nullopt, std::nullopt, std::nullopt, false);
+    EXPECT_EQ(announced, 2) << "create and alter";
+    EXPECT_FALSE(sounds.needsUpdates()) << "a layer that does not play";
+    queue::classQue_SoundPlay p;
+    p.layer = 1;
+    sounds.run(p);
+    EXPECT_TRUE(sounds.needsUpdates()) << "playing: its end must be noticed";
+    play(700);
+    EXPECT_FALSE(sounds.layerState(1)->playing);
+    EXPECT_FALSE(sounds.needsUpdates()) << "played out";
+    sounds.setGroupRange(1, 0, 9);
+    sounds.setGroupVolume(1, 0.5);
+    EXPECT_TRUE(sounds.needsUpdates()) << "a group volume the next update applies";
+    sounds.update(100);
+    EXPECT_FALSE(sounds.needsUpdates());
+    queue::classQue_SoundVolume v;
+    v.layer = 1;
+    v.volume = 0.5f;
+    v.time = 0.3;
+    sounds.run(v);
+    EXPECT_TRUE(sounds.needsUpdates()) << "a layer's fade, even while it is silent";
+    play(400);
+    EXPECT_FALSE(sounds.needsUpdates()) << "the fade ended";
+    EXPECT_EQ(announced, 6);
+}
+
 TEST_F(SoundLayers, SoundVolumeFadesOverSecondsAndSilentSettingsApplyAtTheNextUpdate) {
     sound(1, "se\\tone.wav", 1.0f, 2);
     queue::classQue_SoundVolume v;

@@ -131,6 +131,7 @@ struct TextureEntry {
     GLuint depthStencil = 0;  // render targets only
     int32_t width = 0;
     int32_t height = 0;
+    bool opaque = false;  // every texel's alpha is 255
 };
 
 struct TargetFrame {
@@ -255,6 +256,7 @@ class GlGpu final : public Gpu {
             release(entry);
             return 0;
         }
+        entry.opaque = bgra != nullptr && allOpaque(bgra, static_cast<size_t>(width) * height);
         return store(entry);
     }
 
@@ -269,6 +271,12 @@ class GlGpu final : public Gpu {
         glBindTexture(GL_TEXTURE_2D, it->second.texture);
         glTexSubImage2D(GL_TEXTURE_2D, 0, x, y, width, height, GL_BGRA, GL_UNSIGNED_BYTE, bgra);
         glBindTexture(GL_TEXTURE_2D, 0);
+        if (it->second.opaque) {
+            for (int32_t row = 0; row < height && it->second.opaque; ++row) {
+                it->second.opaque = allOpaque(bgra + static_cast<size_t>(row) * width * 4,
+                                              static_cast<size_t>(width));
+            }
+        }
         return true;
     }
 
@@ -422,21 +430,34 @@ class GlGpu final : public Gpu {
 
     void drawQuad(GpuTexture texture, const GpuVertex (&vertices)[4], ShadeMode mode) override {
         GLuint glTexture = 0;
+        bool opaqueTexture = false;
         if (texture != 0) {
             auto it = textures_.find(texture);
             if (it == textures_.end()) return;
             glTexture = it->second.texture;
+            opaqueTexture = it->second.opaque;
         }
         if (mode != ShadeMode::VertexColour && glTexture == 0) {
             mode = ShadeMode::VertexColour;
         }
+        // A quad whose every fragment comes out with alpha 1 blends to exactly its own colour:
+        // drawn without blending, the rasterizer need not read what lies beneath (a full-screen
+        // background is most of a frame's work on a software rasterizer).
+        DrawState want = requested_;
+        if (want.blend != BlendMode::Off) {
+            bool opaque =
+                mode == ShadeMode::AlphaIgnore || mode == ShadeMode::VertexColour || opaqueTexture;
+            for (const GpuVertex& v : vertices)
+                opaque = opaque && (v.diffuse >> 24) == 0xFF;
+            if (opaque) want.blend = BlendMode::Off;
+        }
         // Quads that sample no texture join any batch; the others only one of their texture.
         if (!pending_.empty() &&
-            (!(pendingState_ == requested_) || pending_.size() + 6 > kMaxBatchVertices ||
+            (!(pendingState_ == want) || pending_.size() + 6 > kMaxBatchVertices ||
              (glTexture != 0 && batchTexture_ != 0 && batchTexture_ != glTexture))) {
             flush();
         }
-        if (pending_.empty()) pendingState_ = requested_;
+        if (pending_.empty()) pendingState_ = want;
         if (glTexture != 0) batchTexture_ = glTexture;
         const uint32_t shading = static_cast<uint32_t>(mode);
         // Transformed here so that quads with different world matrices share one draw.
@@ -582,6 +603,13 @@ class GlGpu final : public Gpu {
         glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_S, GL_CLAMP_TO_EDGE);
         glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_T, GL_CLAMP_TO_EDGE);
         glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAX_LEVEL, 0);
+    }
+
+    static bool allOpaque(const uint8_t* bgra, size_t pixels) {
+        for (size_t i = 0; i < pixels; ++i) {
+            if (bgra[i * 4 + 3] != 0xFF) return false;
+        }
+        return true;
     }
 
     static void release(TextureEntry& entry) {

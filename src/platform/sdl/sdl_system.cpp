@@ -8,6 +8,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <malloc.h>
 #include <atomic>
 #include <cerrno>
 #include <csignal>
@@ -160,6 +161,11 @@ void catchQuitSignals() {
 
 int takeQuitSignal() {
     return gQuitSignal.exchange(0);
+}
+
+void tuneMemoryAllocator() {
+    mallopt(M_MMAP_THRESHOLD, 256 * 1024);
+    mallopt(M_ARENA_MAX, 2);
 }
 
 std::unique_ptr<DynamicLibrary> loadDynamicLibrary(const std::string& path, std::string& error) {
