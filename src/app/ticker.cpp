@@ -14,7 +14,8 @@ Ticker::Ticker() : WorkerThread([this](WorkerThread& self) { return loop(self); 
 }
 
 Ticker::~Ticker() {
-    stopTicking();
+    // A sleeping ticker sees no stop flag by itself.
+    if (running()) stopTicking();
 }
 
 void Ticker::add(TickTarget* object, int32_t enabled) {

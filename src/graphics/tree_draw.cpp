@@ -111,6 +111,8 @@ bool realizeImage(GraphicSource& source, RenderBackend& backend) {
                                    std::to_string(image.height) + " refused");
     }
     failures.forget(source.name());
+    // The file image is no longer needed: let it go before the textures are made.
+    std::vector<uint8_t>().swap(bytes);
     source.releaseTextures();
     const int32_t maxSide = std::max(1, backend.maxTextureSize());
     source.width = image.width;
@@ -122,7 +124,13 @@ bool realizeImage(GraphicSource& source, RenderBackend& backend) {
     source.paddedWidth = columns * source.tileWidth;
     source.paddedHeight = rows * source.tileHeight;
 
-    std::vector<uint8_t> pixels(static_cast<size_t>(source.tileWidth) * source.tileHeight * 4);
+    // A picture that fits one texture (the usual case) is uploaded from the decoded pixels; only
+    // tiles of a larger one are copied out.
+    const bool oneTile = columns == 1 && rows == 1;
+    std::vector<uint8_t> pixels;
+    if (!oneTile) {
+        pixels.resize(static_cast<size_t>(source.tileWidth) * source.tileHeight * 4);
+    }
     source.tiles.clear();
     source.tiles.reserve(static_cast<size_t>(columns) * rows);
     for (int32_t row = 0; row < rows; ++row) {
@@ -131,16 +139,18 @@ bool realizeImage(GraphicSource& source, RenderBackend& backend) {
             const int32_t y0 = row * source.tileHeight;
             const int32_t w = std::min(source.tileWidth, image.width - x0);
             const int32_t h = std::min(source.tileHeight, image.height - y0);
-            std::fill(pixels.begin(), pixels.end(), 0);
-            for (int32_t y = 0; y < h; ++y) {
-                const uint8_t* from =
-                    image.bgra.data() + (static_cast<size_t>(y0 + y) * image.width + x0) * 4;
-                std::copy(from, from + static_cast<size_t>(w) * 4,
-                          pixels.data() + static_cast<size_t>(y) * source.tileWidth * 4);
+            if (!oneTile) {
+                std::fill(pixels.begin(), pixels.end(), 0);
+                for (int32_t y = 0; y < h; ++y) {
+                    const uint8_t* from =
+                        image.bgra.data() + (static_cast<size_t>(y0 + y) * image.width + x0) * 4;
+                    std::copy(from, from + static_cast<size_t>(w) * 4,
+                              pixels.data() + static_cast<size_t>(y) * source.tileWidth * 4);
+                }
             }
             Tile tile;
-            tile.texture =
-                backend.createTexture(source.tileWidth, source.tileHeight, pixels.data());
+            tile.texture = backend.createTexture(source.tileWidth, source.tileHeight,
+                                                 oneTile ? image.bgra.data() : pixels.data());
             setTileVertices(
                 tile, static_cast<float>(x0) - image.width / 2.0f,
                 image.height / 2.0f - static_cast<float>(y0), static_cast<float>(w),
