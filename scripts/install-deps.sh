@@ -13,6 +13,7 @@ packages=(
   clang libclang-rt-14-dev clang-format
   imagemagick python3
   sox libsox-fmt-base espeak-ng
+  ffmpeg
 )
 missing=()
 for p in "${packages[@]}"; do
