@@ -104,6 +104,9 @@ int Runtime::run() {
     }
     textEngine_ = std::make_unique<graphics::TextEngine>();
     textEngine_->install();
+    movies_ = std::make_unique<graphics::MoviePlayback>();
+    movies_->setMixer(&sound_->manager().mixer());
+    movies_->install();
     scriptHost_ = std::make_unique<RuntimeScriptHost>(*context_);
     scriptHost_->setTextEngine(textEngine_.get());
     inputScene_ = std::make_unique<RuntimeInputScene>(*context_, device_);
@@ -171,6 +174,7 @@ int Runtime::run() {
     scriptHost_.reset();
     queue::setSoundCommandTarget(nullptr);
     context_->soundManager = nullptr;
+    movies_.reset();
     sound_.reset();
     transitionTree_.reset();
     screenRoot_.reset();

@@ -15,6 +15,7 @@
 #include "core/app_context.h"
 #include "graphics/display_device.h"
 #include "graphics/graphic_object.h"
+#include "graphics/movie_playback.h"
 #include "graphics/text_engine.h"
 #include "input/input_manager.h"
 #include "platform/threads.h"
@@ -116,6 +117,7 @@ class Runtime : public DisplayControl {
     std::unique_ptr<graphics::GraphicObject> screenRoot_;
     std::unique_ptr<graphics::GraphicObject> transitionTree_;
     std::unique_ptr<graphics::TextEngine> textEngine_;
+    std::unique_ptr<graphics::MoviePlayback> movies_;
     std::unique_ptr<RuntimeScriptHost> scriptHost_;
     std::unique_ptr<input::InputScene> inputScene_;
     std::unique_ptr<input::InputManager> inputManager_;

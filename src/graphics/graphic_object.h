@@ -171,7 +171,8 @@ class MovieStatus {
     // Whether a player exists for the source yet.
     virtual bool hasPlayer(const GraphicSource& source) = 0;
     virtual bool playing(const GraphicSource& source) = 0;
-    // True once per new frame delivered since the last call.
+    // Called in each frame's update: applies the pending requests and takes the picture due
+    // now; true when the picture changed or a request was applied.
     virtual bool takeNewFrame(GraphicSource& source) = 0;
 };
 void setMovieStatus(MovieStatus* status);

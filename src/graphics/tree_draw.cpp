@@ -16,6 +16,8 @@ namespace {
 constexpr int64_t kMaxImagePixels = int64_t{1} << 26;  // 64 M pixels, 256 MB of BGRA
 constexpr int32_t kMaxImageSide = 1 << 15;
 
+}  // namespace
+
 void setTileVertices(Tile& tile, float left, float top, float width, float height, float u1,
                      float v1, const Float3& offset) {
     const float right = left + width;
@@ -30,6 +32,8 @@ void setTileVertices(Tile& tile, float left, float top, float width, float heigh
         v.z += offset.z;
     }
 }
+
+namespace {
 
 // A movie's frames reach its texture without a change any update of a second tree sees.
 bool subtreeShowsMovie(const GraphicObject& object) {
@@ -196,7 +200,9 @@ bool realizeRenderTarget(GraphicSource& source, RenderBackend& backend) {
 }
 
 bool realizeSource(GraphicSource& source, RenderBackend& backend) {
-    if (source.ready()) {
+    // A movie takes its newest picture into its textures as it is drawn, so its realizer is
+    // asked at every draw.
+    if (source.ready() && source.kind() != SourceKind::Movie) {
         return true;
     }
     switch (source.kind()) {

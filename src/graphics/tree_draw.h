@@ -16,13 +16,19 @@ constexpr int32_t kDesignHeight = 720;
 // 255 - trunc(clamp(transmittance, 0, 1) * 255); a NaN counts as opaque.
 uint32_t alphaByte(float transmittance);
 
+// Places a tile's quad: its top-left corner at (left, top) with y up, the given size, texture
+// coordinates from (0, 0) to (u1, v1), moved by the source's offset.
+void setTileVertices(Tile& tile, float left, float top, float width, float height, float u1,
+                     float v1, const Float3& offset);
+
 // Realizes an image source: decode, cut into tiles of at most the maximum texture size, centre
 // with y up. A file that cannot be read or decoded marks the source failed and is reported once
 // (pictureFailures()).
 bool realizeImage(GraphicSource& source, RenderBackend& backend);
 // Realizes the shared render-target source: a square target covering the back buffer.
 bool realizeRenderTarget(GraphicSource& source, RenderBackend& backend);
-// Realizes any kind (image and render target here, the rest through registered realizers).
+// Realizes any kind (image and render target here, the rest through registered realizers;
+// a movie's realizer also takes its newest picture, at every draw).
 bool realizeSource(GraphicSource& source, RenderBackend& backend);
 
 // The transform an object's picture is drawn with: the source's scale in front of the object's
