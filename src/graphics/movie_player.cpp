@@ -12,7 +12,7 @@ using platform::Clock;
 using platform::MovieOutput;
 
 namespace {
-// A picture time that jumps further than this (or goes back) is taken as damage: the picture
+// A picture time that jumps further than this either way is taken as damage: the picture
 // follows its predecessor instead, so a broken time stamp cannot hold a movie for hours.
 constexpr int64_t kMaxPictureGapUs = 2'000'000;
 // Sound that starts later than the position it is meant for is preceded by silence, up to this.
@@ -170,8 +170,11 @@ uint32_t MoviePlayer::decodeLoop(platform::WorkerThread& self) {
         int64_t timeUs = 0;
         switch (decoder_->decode(spare->bgra, samples, timeUs)) {
             case MovieOutput::Picture: {
+                // Times a little out of order are kept (after a seek, some containers give the
+                // first pictures rough times); a repeated time or a wild jump is damage.
                 if (havePicture &&
-                    (timeUs <= lastPictureUs || timeUs > lastPictureUs + kMaxPictureGapUs)) {
+                    (timeUs == lastPictureUs || timeUs > lastPictureUs + kMaxPictureGapUs ||
+                     timeUs < lastPictureUs - kMaxPictureGapUs)) {
                     timeUs = lastPictureUs + info_.frameDurationUs;
                 }
                 havePicture = true;
@@ -218,7 +221,8 @@ int64_t MoviePlayer::audioPositionUs() const {
 int64_t MoviePlayer::positionUs(uint32_t now) const {
     if (state_ != State::Running || awaitingSeek_) return heldUs_;
     if (audioClock_) {
-        const uint32_t since = now - lastPlayedAt_;
+        // Runs on only once the sound moves: before it starts, the position waits for it.
+        const uint32_t since = playedMoved_ ? now - lastPlayedAt_ : 0;
         return audioPositionUs() + int64_t{std::min(since, kSmoothingMs)} * 1000;
     }
     const uint32_t elapsed = now - baseTime_;
@@ -235,6 +239,7 @@ void MoviePlayer::startClock(uint32_t now, int64_t positionUs) {
     baseTime_ = now;
     lastPlayedAt_ = now;
     audioClock_ = audioClockUsable();
+    playedMoved_ = false;
     if (audioClock_) lastPlayed_ = stream_->framesPlayed();
     setRunning(true);
 }
@@ -392,6 +397,7 @@ bool MoviePlayer::advance(uint32_t now) {
         if (played != lastPlayed_) {
             lastPlayed_ = played;
             lastPlayedAt_ = now;
+            playedMoved_ = true;
         }
         if (soundEnded_.load() && stream_->drained()) {
             // The sound has played out; the pictures go on by the runtime clock.

@@ -147,6 +147,7 @@ class MoviePlayer {
     int64_t audioBaseUs_ = 0;  // position of the stream's first frame since the last flush
     uint64_t lastPlayed_ = 0;
     uint32_t lastPlayedAt_ = 0;
+    bool playedMoved_ = false;
     int64_t stopAtUs_ = -1;  // a requested stop position, -1 none
     bool awaitingSeek_ = false;
     int64_t seekTargetUs_ = 0;
