@@ -29,7 +29,8 @@ MoviePlayer::MoviePlayer(std::unique_ptr<platform::MovieDecoder> decoder, sound:
     : decoder_(std::move(decoder)), info_(decoder_->info()) {
     if (info_.frameDurationUs <= 0) info_.frameDurationUs = 40000;
     const size_t pictureBytes = static_cast<size_t>(info_.width) * info_.height * 4;
-    mostPictures_ = std::max(kMostPictures, kMostPictureBytes / std::max<size_t>(pictureBytes, 1));
+    mostPictures_ =
+        std::max(kPicturesAhead + 1, kMostPictureBytes / std::max<size_t>(pictureBytes, 1));
     if (mixer != nullptr && info_.hasAudio && info_.audioRate > 0 &&
         (info_.audioChannels == 1 || info_.audioChannels == 2)) {
         soundAheadFrames_ = std::max<uint32_t>(info_.audioRate * kSoundAheadMs / 1000, 256);

@@ -58,10 +58,9 @@ class MoviePlayer {
 
     // The movie's sound volume, as the movie's audio renderer had it: -10 dB.
     static constexpr int32_t kSoundVolume = -1000;
-    // Pictures decoded ahead of the one shown, and the most kept while waiting for sound (by
-    // count, or by bytes for small pictures: files may store much picture before the sound).
+    // Pictures decoded ahead of the one shown, and the most kept while waiting for sound
+    // (files may store much picture before its sound): what fits in 64 MB, at least one more.
     static constexpr size_t kPicturesAhead = 3;
-    static constexpr size_t kMostPictures = 16;
     static constexpr size_t kMostPictureBytes = size_t{64} << 20;
     // Sound decoded ahead of what is heard.
     static constexpr uint32_t kSoundAheadMs = 200;
@@ -129,7 +128,7 @@ class MoviePlayer {
     platform::MovieInfo info_;
     std::unique_ptr<sound::MixerStream> stream_;
     uint32_t soundAheadFrames_ = 0;
-    size_t mostPictures_ = kMostPictures;
+    size_t mostPictures_ = kPicturesAhead + 1;
 
     // ---- render thread only ----
     State state_ = State::Stopped;

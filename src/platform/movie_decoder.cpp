@@ -183,7 +183,15 @@ class FfmpegMovieDecoder final : public MovieDecoder {
             return false;
         }
         format_.reset(format);
-        if (avformat_find_stream_info(format_.get(), nullptr) < 0) {
+        // Reading the stream headers decodes a few frames: a damaged header must not make
+        // those decoders allocate pictures of any size it claims.
+        std::vector<AVDictionary*> streamOptions(format_->nb_streams, nullptr);
+        for (AVDictionary*& d : streamOptions)
+            av_dict_set_int(&d, "max_pixels", kMaxMoviePixels, 0);
+        const int found = avformat_find_stream_info(format_.get(), streamOptions.data());
+        for (AVDictionary*& d : streamOptions)
+            av_dict_free(&d);
+        if (found < 0) {
             error = "unreadable stream headers";
             return false;
         }
@@ -320,6 +328,7 @@ class FfmpegMovieDecoder final : public MovieDecoder {
         }
         // The player runs one decoding thread per movie; the codec adds none of its own.
         context->thread_count = 1;
+        context->max_pixels = kMaxMoviePixels;
         if (avcodec_open2(context.get(), codec, nullptr) < 0) return false;
         out.index = stream->index;
         out.timeBase = stream->time_base;

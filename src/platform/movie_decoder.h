@@ -23,8 +23,8 @@ struct MovieInfo {
 };
 
 // Largest picture accepted; a stream that claims more is refused before any picture memory.
-constexpr int32_t kMaxMovieSide = 8192;
-constexpr int64_t kMaxMoviePixels = int64_t{1} << 25;
+constexpr int32_t kMaxMovieSide = 4096;
+constexpr int64_t kMaxMoviePixels = int64_t{1} << 23;  // 4096 x 2048: 32 MB of BGRA
 
 enum class MovieOutput {
     Picture,  // `picture` begins with width * height * 4 bytes of BGRA, top row first, alpha
