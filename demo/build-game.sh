@@ -1,20 +1,22 @@
 #!/usr/bin/env bash
-# Assembles the demo game folder: draws the pictures, makes the sounds, lints the scripts, and
-# packs everything.
+# Assembles the demo game folder: draws the pictures, makes the sounds and the movie, lints the
+# scripts, and packs everything.
 # usage: build-game.sh DEMO_SRC STAGE GAME PACK_TOOL|none LINT_TOOL|none
 set -eu
 src=$1 stage=$2 game=$3 pack=$4 lint=$5
 mkdir -p "$stage" "$game"
 "$src/make-assets.sh" "$stage/art"
 "$src/make-sounds.sh" "$stage/sound"
+"$src/make-movies.sh" "$stage/movie"
 
 # Stage: pictures and scripts together, with the folder layout the scripts name.
 rm -rf "$stage/data01" "$stage/data02"
 mkdir -p "$stage/data01" "$stage/data02"
 cp -r "$stage/art/." "$stage/data01/"
 cp -r "$stage/sound/." "$stage/data01/"
+cp -r "$stage/movie/." "$stage/data01/"
 cp -r "$src/game/." "$stage/data01/"
-rm -f "$stage/data01/.assets-stamp" "$stage/data01/.sounds-stamp"
+rm -f "$stage/data01/.assets-stamp" "$stage/data01/.sounds-stamp" "$stage/data01/.movies-stamp"
 
 if [ "$lint" != none ]; then
   find "$src/game" -name '*.vxs' -print0 | xargs -0 "$lint" lint --game "$stage/data01"

@@ -12,10 +12,10 @@ if [ -n "${DISPLAY:-}${WAYLAND_DISPLAY:-}" ] && [ -z "${VAXO2_DEMO_HEADLESS:-}" 
 fi
 mkdir -p out
 shots=()
-for t in 1000 1800 4300 5900 7300 8100 9500; do
+for t in 1000 1800 4300 5900 7300 8100 10000 12500; do
   shots+=(--screenshot "$t:$root/out/demo-$t.png")
 done
 SDL_AUDIODRIVER=${SDL_AUDIODRIVER:-dummy} "$build/vaxo2" --game "$game" --headless --stepped \
-  --input "$root/demo/input.txt" --exit-after 11000 "${shots[@]}" --audio-out "$root/out/demo.wav"
+  --input "$root/demo/input.txt" --exit-after 14000 "${shots[@]}" --audio-out "$root/out/demo.wav"
 echo "headless demo finished; screenshots and the sound it played:"
 ls -1 out/demo-*.png out/demo.wav
