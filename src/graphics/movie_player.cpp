@@ -70,6 +70,9 @@ bool MoviePlayer::decoderHasWork(bool inputEnded, const std::vector<int16_t>& pe
         pictures = queue_.size();
     }
     if (inputEnded) return false;
+    // Sound far ahead of the pictures in the file (a long sound track after a short picture
+    // stream) waits to be heard rather than piling up.
+    if (pending.size() > size_t{2} * info_.audioRate * info_.audioChannels) return false;
     if (pictures < kPicturesAhead) return true;
     // Sound often lies behind the pictures in the file: keep decoding for it, within bounds.
     return stream_ && !soundMuted_.load() && pending.empty() &&
