@@ -171,6 +171,9 @@ class MovieStatus {
     // Whether a player exists for the source yet.
     virtual bool hasPlayer(const GraphicSource& source) = 0;
     virtual bool playing(const GraphicSource& source) = 0;
+    // Whether the source still needs frames by itself: opening, playing, or paused before its
+    // first picture arrived. A stopped, paused or ended movie shows a still picture.
+    virtual bool animating(const GraphicSource& source) = 0;
     // Called in each frame's update: applies the pending requests and takes the picture due
     // now; true when the picture changed or a request was applied.
     virtual bool takeNewFrame(GraphicSource& source) = 0;

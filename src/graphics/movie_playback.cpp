@@ -237,6 +237,15 @@ bool MoviePlayback::playing(const GraphicSource& source) {
     return state->startRequested;
 }
 
+bool MoviePlayback::animating(const GraphicSource& source) {
+    MovieSourceState* state = stateOf(source);
+    if (state == nullptr || !state->opened.load()) return true;
+    if (state->failed) return false;
+    if (playing(source)) return true;
+    return state->player->state() == MoviePlayer::State::Paused &&
+           state->player->pictureSerial() == 0;
+}
+
 bool MoviePlayback::takeNewFrame(GraphicSource& source) {
     MovieSourceState& state = ensureState(source);
     if (!state.opened.load() || state.failed) return false;

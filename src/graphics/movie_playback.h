@@ -48,6 +48,7 @@ class MoviePlayback final : public MovieStatus {
     void request(GraphicSource& source, MovieRequest request) override;
     bool hasPlayer(const GraphicSource& source) override;
     bool playing(const GraphicSource& source) override;
+    bool animating(const GraphicSource& source) override;
     // Applies the pending requests and takes the picture due now; true when either changed
     // anything.
     bool takeNewFrame(GraphicSource& source) override;

@@ -78,7 +78,8 @@ bool subtreeAnimating(const GraphicObject& object) {
         return true;
     }
     if (object.source && object.source->kind() == SourceKind::Movie) {
-        return true;
+        MovieStatus* movies = movieStatus();
+        if (movies == nullptr || movies->animating(*object.source)) return true;
     }
     if (object.rate > 0.0f) {
         for (const auto& [number, slot] : object.slots) {

@@ -321,6 +321,9 @@ void MixerStream::mixInto(float* mix, uint32_t frames) noexcept {
     const uint32_t made = resampler_.outputsAvailable(frames);
     resampler_.produce(out, made);
     const float target = gainFor(attenuation_.load());
+    // The volume set before the first sound is where the stream starts, not a ramp from full.
+    if (!sounded_) gain_ = target;
+    sounded_ = sounded_ || made > 0;
     addWithGain(mix, out, made, gain_, target);
     gain_ = target;
     const uint64_t heard = std::min(resampler_.inputPosition(), real);

@@ -140,6 +140,7 @@ class MixerStream {
     std::atomic<bool> ended_{false};
     std::atomic<bool> drained_{false};
     float gain_ = 1.0f;
+    bool sounded_ = false;     // a period has been mixed: later volume changes ramp
     uint64_t realPushed_ = 0;  // queued frames handed to the resampler since the last flush
 };
 

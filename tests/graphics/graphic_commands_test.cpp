@@ -227,6 +227,7 @@ TEST_F(GraphicCommands, MovieAlterShowsTheMovieAndPlaceholdersCarryRequests) {
         void request(GraphicSource&, MovieRequest r) override { requests.push_back(r); }
         bool hasPlayer(const GraphicSource&) override { return false; }
         bool playing(const GraphicSource&) override { return false; }
+        bool animating(const GraphicSource&) override { return false; }
         bool takeNewFrame(GraphicSource&) override { return false; }
     } movies;
     setMovieStatus(&movies);

@@ -159,6 +159,8 @@ TEST(MixerStream, QueuedSoundPlaysAtItsVolumeAndCountsTheFramesPlayed) {
     const std::vector<int16_t> first = render(mixer, 22050);  // 0.5 s of device time
     EXPECT_NEAR(stream->framesPlayed(), 11025u, 40u);
     EXPECT_NEAR(rms(first, 1000, 22050), 0.5 / std::sqrt(2.0) * 0.316228, 0.003);
+    // At that volume from the first period on, not after a ramp down from full volume.
+    EXPECT_NEAR(rms(first, 64, 576), 0.5 / std::sqrt(2.0) * 0.316228, 0.006);
     EXPECT_NEAR(dominantHz(first, 1000, 22050), 440, 1.0);
 
     // Paused: nothing taken, silence added.
