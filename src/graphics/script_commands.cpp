@@ -10,6 +10,7 @@
 #include "graphics/graphic_wait.h"
 #include "graphics/transition.h"
 #include "platform/clock.h"
+#include "queue/command_arguments.h"
 #include "queue/command_queue.h"
 #include "queue/layer_path.h"
 #include "script/command_table.h"
@@ -23,47 +24,17 @@ namespace {
 
 using script::ScriptValue;
 using Args = std::vector<ScriptValue>;
-
-// Positions are looked up by name so the table stays the single source of truth.
-const ScriptValue* arg(const Args& args, int32_t count, const char* command, const char* name) {
-    const int index = script::lookupCommand(command);
-    return script::argumentAt(args, count, script::parameterIndex(index, name));
-}
-
-std::optional<int64_t> integerArg(const ScriptValue* value) {
-    return value ? value->toInteger() : std::nullopt;
-}
-
-std::optional<double> realArg(const ScriptValue* value) {
-    return value ? value->toReal() : std::nullopt;
-}
-
-void setFloat(queue::OptionalFloat& to, const ScriptValue* value) {
-    if (auto real = realArg(value)) {
-        to.set(static_cast<float>(*real));
-    }
-}
-
-void setInt(queue::OptionalInt& to, const ScriptValue* value) {
-    if (auto integer = integerArg(value)) {
-        to.set(*integer);
-    }
-}
+using queue::addressed;
+using queue::integerArgument;
+using queue::namedArgument;
+using queue::setFloat;
+using queue::setInt;
 
 void setVector(queue::OptionalFloat3& to, const ScriptValue* value, float fillY = 0.0f,
                float fillZ = 0.0f) {
     if (auto vector = vectorArgument(value, fillY, fillZ)) {
         to.set(*vector);
     }
-}
-
-template <typename Command>
-std::unique_ptr<Command> addressed(const Args& args, int32_t count, const char* command) {
-    auto out = std::make_unique<Command>();
-    out->targetMask =
-        static_cast<uint64_t>(integerArg(arg(args, count, command, "Target")).value_or(1));
-    out->path = queue::layerPathFrom(arg(args, count, command, "Layer"));
-    return out;
 }
 
 template <typename Command>
@@ -77,19 +48,19 @@ script::CommandHandler pathOnly(const char* command) {
 void queueAlter(const Args& args, int32_t count, const char* command, queue::CommandQueue& queue) {
     bool more = false;
     for (const char* name : {"File", "x", "y", "z", "Hide", "StencilAction"}) {
-        const ScriptValue* value = arg(args, count, command, name);
+        const ScriptValue* value = namedArgument(args, count, command, name);
         more |= value != nullptr && !value->isNone();
     }
     std::string file;
-    if (const ScriptValue* value = arg(args, count, command, "File")) {
+    if (const ScriptValue* value = namedArgument(args, count, command, "File")) {
         file = value->toString().value_or(std::string());
     }
     queue::OptionalFloat x, y, z;
-    setFloat(x, arg(args, count, command, "x"));
-    setFloat(y, arg(args, count, command, "y"));
-    setFloat(z, arg(args, count, command, "z"));
+    setFloat(x, namedArgument(args, count, command, "x"));
+    setFloat(y, namedArgument(args, count, command, "y"));
+    setFloat(z, namedArgument(args, count, command, "z"));
     queue::OptionalBool hide;
-    if (auto value = integerArg(arg(args, count, command, "Hide"))) {
+    if (auto value = integerArgument(namedArgument(args, count, command, "Hide"))) {
         hide.set(*value != 0);
     }
     if (isMovieFile(file)) {
@@ -111,7 +82,7 @@ void queueAlter(const Args& args, int32_t count, const char* command, queue::Com
     alter->y = y;
     alter->z = z;
     alter->hide = hide;
-    setInt(alter->stencilAction, arg(args, count, command, "StencilAction"));
+    setInt(alter->stencilAction, namedArgument(args, count, command, "StencilAction"));
     queue.push(std::move(alter));
 }
 
@@ -155,7 +126,7 @@ void queueGraphicAlter(const Args& args, int32_t count, queue::CommandQueue& que
 void queueGraphicSlot(const Args& args, int32_t count, queue::CommandQueue& queue) {
     constexpr const char* kName = "GraphicSlot";
     auto slot = addressed<classQue_GraphicStirSlotSet>(args, count, kName);
-    auto a = [&](const char* name) { return arg(args, count, kName, name); };
+    auto a = [&](const char* name) { return namedArgument(args, count, kName, name); };
     SlotParameters& v = slot->values;
     setInt(slot->No, a("No"));
     setInt(v.StartDelay, a("StartDelay"));
@@ -164,8 +135,8 @@ void queueGraphicSlot(const Args& args, int32_t count, queue::CommandQueue& queu
     setInt(v.Time, a("Time"));
     setFloat(v.TimeGainStart, a("TimeGainStart"));
     setFloat(v.TimeGainEnd, a("TimeGainEnd"));
-    v.Loop.set(integerArg(a("Loop")).value_or(1));
-    if (auto flag = integerArg(a("AutoDeleteFlag"))) {
+    v.Loop.set(integerArgument(a("Loop")).value_or(1));
+    if (auto flag = integerArgument(a("AutoDeleteFlag"))) {
         v.AutoDeleteFlag.set(*flag != 0);
     }
     setVector(v.Position, a("Position"));
@@ -220,21 +191,22 @@ void registerGraphicCommands() {
     setCommandHandler("GraphicSlotDelete", [](script::ScriptInterpreter&, const Args& args,
                                               int32_t count, ScriptValue*) {
         auto command = addressed<classQue_GraphicStirSlotDelete>(args, count, "GraphicSlotDelete");
-        command->No = integerArg(arg(args, count, "GraphicSlotDelete", "No")).value_or(0);
+        command->No =
+            integerArgument(namedArgument(args, count, "GraphicSlotDelete", "No")).value_or(0);
         queue::mainCommandQueue().push(std::move(command));
     });
     setCommandHandler("Transition", [](script::ScriptInterpreter& interpreter, const Args& args,
                                        int32_t count, ScriptValue*) {
         TransitionArguments t;
-        setInt(t.Time, arg(args, count, "Transition", "Time"));
-        if (const ScriptValue* file = arg(args, count, "Transition", "File")) {
+        setInt(t.Time, namedArgument(args, count, "Transition", "Time"));
+        if (const ScriptValue* file = namedArgument(args, count, "Transition", "File")) {
             t.File = file->toString().value_or(std::string());
         }
-        if (const ScriptValue* shader = arg(args, count, "Transition", "Shader")) {
+        if (const ScriptValue* shader = namedArgument(args, count, "Transition", "Shader")) {
             t.Shader = shader->toString().value_or(std::string());
         }
-        setInt(t.Async, arg(args, count, "Transition", "Async"));
-        setInt(t.IsQue, arg(args, count, "Transition", "IsQue"));
+        setInt(t.Async, namedArgument(args, count, "Transition", "Async"));
+        setInt(t.IsQue, namedArgument(args, count, "Transition", "IsQue"));
         script::InputWaiter* input = interpreter.inputWaiter();
         TransitionWaiter waiter;
         waiter.registerWakeups = [input] {
@@ -254,8 +226,10 @@ void registerGraphicCommands() {
     });
     setCommandHandler("GraphicWait", [](script::ScriptInterpreter& interpreter, const Args& args,
                                         int32_t count, ScriptValue*) {
-        const LayerPath path = queue::layerPathFrom(arg(args, count, "GraphicWait", "Layer"));
-        const int64_t flag = integerArg(arg(args, count, "GraphicWait", "Flag")).value_or(0);
+        const LayerPath path =
+            queue::layerPathFrom(namedArgument(args, count, "GraphicWait", "Layer"));
+        const int64_t flag =
+            integerArgument(namedArgument(args, count, "GraphicWait", "Flag")).value_or(0);
         script::InputWaiter* input = interpreter.inputWaiter();
         GraphicWaitHooks hooks;
         // Registered once: the conditions stay until the next wait clears them.

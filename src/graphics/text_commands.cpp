@@ -5,6 +5,7 @@
 #include <string>
 
 #include "graphics/graphic_commands.h"
+#include "queue/command_arguments.h"
 #include "queue/layer_path.h"
 #include "script/command_table.h"
 #include "script/flow_commands.h"
@@ -17,37 +18,20 @@ namespace {
 
 using script::ScriptValue;
 using Args = std::vector<ScriptValue>;
-
-const ScriptValue* arg(const Args& args, int32_t count, const char* command, const char* name) {
-    return script::argumentAt(args, count,
-                              script::parameterIndex(script::lookupCommand(command), name));
-}
-
-std::optional<int64_t> integerArg(const ScriptValue* value) {
-    return value ? value->toInteger() : std::nullopt;
-}
-
-std::string stringArg(const ScriptValue* value) {
-    return value ? value->toString().value_or(std::string()) : std::string();
-}
-
-template <typename Command>
-std::unique_ptr<Command> addressed(const Args& args, int32_t count, const char* command) {
-    auto out = std::make_unique<Command>();
-    out->targetMask =
-        static_cast<uint64_t>(integerArg(arg(args, count, command, "Target")).value_or(1));
-    out->path = queue::layerPathFrom(arg(args, count, command, "Layer"));
-    return out;
-}
+using queue::addressed;
+using queue::integerArgument;
+using queue::namedArgument;
+using queue::stringArgument;
 
 void characterSet(const Args& args, int32_t count, const char* command, CharacterSetKind kind) {
     TextEngine* engine = TextEngine::current();
-    const std::optional<int64_t> font = integerArg(arg(args, count, command, "Font"));
+    const std::optional<int64_t> font =
+        integerArgument(namedArgument(args, count, command, "Font"));
     if (engine == nullptr || !font) return;
     engine->glyphs().loadCharacterSet(
-        *font, stringArg(arg(args, count, command, "List")),
-        integerArg(arg(args, count, command, "DefaultWidth")).value_or(0),
-        integerArg(arg(args, count, command, "DefaultHigth")).value_or(0), kind,
+        *font, stringArgument(namedArgument(args, count, command, "List")),
+        integerArgument(namedArgument(args, count, command, "DefaultWidth")).value_or(0),
+        integerArgument(namedArgument(args, count, command, "DefaultHigth")).value_or(0), kind,
         engine->fileReader(), engine->pictureReader());
 }
 
@@ -56,7 +40,7 @@ void characterSet(const Args& args, int32_t count, const char* command, Characte
 void queueTextOut(const Args& args, int32_t count, bool skipping, queue::CommandQueue& queue,
                   core::AppContext* app, MessageHistory* history) {
     constexpr const char* kName = "GraphicTextOut";
-    const std::string text = stringArg(arg(args, count, kName, "Text"));
+    const std::string text = stringArgument(namedArgument(args, count, kName, "Text"));
     if (skipping) {
         auto command = addressed<classQue_GraphicStdOutTextX>(args, count, kName);
         command->settings = TextSettings::current();
@@ -70,9 +54,12 @@ void queueTextOut(const Args& args, int32_t count, bool skipping, queue::Command
         auto command = addressed<classQue_GraphicStdOutText>(args, count, kName);
         command->settings = TextSettings::current();
         command->text = text;
-        if (auto color = integerArg(arg(args, count, kName, "Color"))) command->color.set(*color);
-        if (auto font = integerArg(arg(args, count, kName, "FontNo"))) command->fontNo.set(*font);
-        command->noWait.set(integerArg(arg(args, count, kName, "NoWait")).value_or(1));
+        if (auto color = integerArgument(namedArgument(args, count, kName, "Color")))
+            command->color.set(*color);
+        if (auto font = integerArgument(namedArgument(args, count, kName, "FontNo")))
+            command->fontNo.set(*font);
+        command->noWait.set(
+            integerArgument(namedArgument(args, count, kName, "NoWait")).value_or(1));
         queue.push(std::move(command));
     }
     if (app != nullptr && app->historyEntryOpen.exchange(1) == 0) {
@@ -101,13 +88,15 @@ void registerTextCommands() {
     setCommandHandler("SystemTextSpeed", [](script::ScriptInterpreter&, const Args& args,
                                             int32_t count, ScriptValue*) {
         if (core::AppContext* app = core::appContext()) {
-            app->textSpeed = integerArg(arg(args, count, "SystemTextSpeed", "Speed")).value_or(0);
+            app->textSpeed =
+                integerArgument(namedArgument(args, count, "SystemTextSpeed", "Speed")).value_or(0);
         }
     });
     setCommandHandler("SystemTextColor", [](script::ScriptInterpreter&, const Args& args,
                                             int32_t count, ScriptValue*) {
         if (core::AppContext* app = core::appContext()) {
-            app->textColor = integerArg(arg(args, count, "SystemTextColor", "Color")).value_or(0);
+            app->textColor =
+                integerArgument(namedArgument(args, count, "SystemTextColor", "Color")).value_or(0);
         }
     });
     setCommandHandler("GraphicCharactorSet", [](script::ScriptInterpreter&, const Args& args,

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "core/app_context.h"
+#include "queue/command_arguments.h"
 #include "queue/sound_commands.h"
 #include "script/command_table.h"
 #include "script/flow_commands.h"
@@ -18,23 +19,10 @@ namespace {
 
 using script::ScriptValue;
 using Args = std::vector<ScriptValue>;
-
-const ScriptValue* arg(const Args& args, int32_t count, const char* command, const char* name) {
-    const int index = script::lookupCommand(command);
-    return script::argumentAt(args, count, script::parameterIndex(index, name));
-}
-
-std::optional<int64_t> integerArg(const ScriptValue* value) {
-    return value ? value->toInteger() : std::nullopt;
-}
-
-std::optional<double> realArg(const ScriptValue* value) {
-    return value ? value->toReal() : std::nullopt;
-}
-
-void setInt(queue::OptionalInt& to, const ScriptValue* value) {
-    if (auto v = integerArg(value)) to.set(*v);
-}
+using queue::integerArgument;
+using queue::namedArgument;
+using queue::realArgument;
+using queue::setInt;
 
 SoundManager* manager() {
     core::AppContext* app = core::appContext();
@@ -51,11 +39,11 @@ bool skipping(script::ScriptInterpreter& in) {
 
 void queueAlter(script::ScriptInterpreter& in, const Args& args, int32_t count, const char* command,
                 int64_t layer, queue::CommandQueue& queue) {
-    auto a = [&](const char* name) { return arg(args, count, command, name); };
+    auto a = [&](const char* name) { return namedArgument(args, count, command, name); };
     auto alter = std::make_unique<queue::classQue_SoundAlter>();
     alter->layer = layer;
     if (const ScriptValue* file = a("File")) alter->file = file->toString().value_or(std::string());
-    if (auto volume = realArg(a("Volume"))) alter->volume.set(static_cast<float>(*volume));
+    if (auto volume = realArgument(a("Volume"))) alter->volume.set(static_cast<float>(*volume));
     setInt(alter->pan, a("Pan"));
     setInt(alter->loop, a("Loop"));
     setInt(alter->silent, a("Silent"));
@@ -101,67 +89,71 @@ void queueAlter(script::ScriptInterpreter& in, const Args& args, int32_t count, 
 }
 
 void soundStop(script::ScriptInterpreter&, const Args& args, int32_t count, ScriptValue*) {
-    auto a = [&](const char* name) { return arg(args, count, "SoundStop", name); };
-    const std::optional<int64_t> layer = integerArg(a("Layer"));
+    auto a = [&](const char* name) { return namedArgument(args, count, "SoundStop", name); };
+    const std::optional<int64_t> layer = integerArgument(a("Layer"));
     if (!layer) return;
     auto stop = std::make_unique<queue::classQue_SoundStop>();
     stop->layer = *layer;
-    stop->time = integerArg(a("Time")).value_or(0);
-    if (auto flag = integerArg(a("FinishToDelete"))) stop->finishToDelete.set(*flag != 0);
+    stop->time = integerArgument(a("Time")).value_or(0);
+    if (auto flag = integerArgument(a("FinishToDelete"))) stop->finishToDelete.set(*flag != 0);
     queue::mainCommandQueue().push(std::move(stop));
 }
 
 void soundVolume(script::ScriptInterpreter&, const Args& args, int32_t count, ScriptValue*) {
-    auto a = [&](const char* name) { return arg(args, count, "SoundVolume", name); };
-    const std::optional<int64_t> layer = integerArg(a("Layer"));
-    const std::optional<double> volume = realArg(a("Volume"));
+    auto a = [&](const char* name) { return namedArgument(args, count, "SoundVolume", name); };
+    const std::optional<int64_t> layer = integerArgument(a("Layer"));
+    const std::optional<double> volume = realArgument(a("Volume"));
     if (!layer || !volume) return;
     auto change = std::make_unique<queue::classQue_SoundVolume>();
     change->layer = *layer;
     change->volume = static_cast<float>(*volume);
-    change->time = realArg(a("Time")).value_or(0.0);  // seconds
+    change->time = realArgument(a("Time")).value_or(0.0);  // seconds
     queue::mainCommandQueue().push(std::move(change));
 }
 
 void soundGroup(script::ScriptInterpreter&, const Args& args, int32_t count, ScriptValue*) {
-    auto a = [&](const char* name) { return arg(args, count, "SoundGroup", name); };
-    const std::optional<int64_t> no = integerArg(a("No"));
+    auto a = [&](const char* name) { return namedArgument(args, count, "SoundGroup", name); };
+    const std::optional<int64_t> no = integerArgument(a("No"));
     SoundManager* sounds = manager();
     if (!no || !sounds) return;
-    sounds->setGroupRange(*no, integerArg(a("SoundNoStart")), integerArg(a("SoundNoLast")));
+    sounds->setGroupRange(*no, integerArgument(a("SoundNoStart")),
+                          integerArgument(a("SoundNoLast")));
 }
 
 void soundGroupVolume(script::ScriptInterpreter&, const Args& args, int32_t count, ScriptValue*) {
-    auto a = [&](const char* name) { return arg(args, count, "SoundGroupVolume", name); };
-    const std::optional<int64_t> no = integerArg(a("No"));
-    const std::optional<double> volume = realArg(a("Volume"));
+    auto a = [&](const char* name) { return namedArgument(args, count, "SoundGroupVolume", name); };
+    const std::optional<int64_t> no = integerArgument(a("No"));
+    const std::optional<double> volume = realArgument(a("Volume"));
     SoundManager* sounds = manager();
     if (!no || !volume || !sounds) return;
     sounds->setGroupVolume(*no, *volume);
 }
 
 void soundGroupSilent(script::ScriptInterpreter&, const Args& args, int32_t count, ScriptValue*) {
-    auto a = [&](const char* name) { return arg(args, count, "SoundGroupSilent", name); };
-    const std::optional<int64_t> no = integerArg(a("No"));
+    auto a = [&](const char* name) { return namedArgument(args, count, "SoundGroupSilent", name); };
+    const std::optional<int64_t> no = integerArgument(a("No"));
     SoundManager* sounds = manager();
     if (!no || !sounds) return;
-    sounds->setGroupSilent(*no, integerArg(a("Value")).value_or(1) != 0);
+    sounds->setGroupSilent(*no, integerArgument(a("Value")).value_or(1) != 0);
 }
 
 void soundGroupAutomodeSkip(script::ScriptInterpreter&, const Args& args, int32_t count,
                             ScriptValue*) {
-    auto a = [&](const char* name) { return arg(args, count, "SoundGroupAutomodeSkip", name); };
-    const std::optional<int64_t> no = integerArg(a("No"));
+    auto a = [&](const char* name) {
+        return namedArgument(args, count, "SoundGroupAutomodeSkip", name);
+    };
+    const std::optional<int64_t> no = integerArgument(a("No"));
     SoundManager* sounds = manager();
     if (!no || !sounds) return;
-    sounds->setGroupAutoSkip(*no, integerArg(a("Value")).value_or(1));
+    sounds->setGroupAutoSkip(*no, integerArgument(a("Value")).value_or(1));
 }
 
 }  // namespace
 
 void queueSound(script::ScriptInterpreter& in, const Args& args, int32_t count,
                 queue::CommandQueue& queue) {
-    const std::optional<int64_t> layer = integerArg(arg(args, count, "Sound", "Layer"));
+    const std::optional<int64_t> layer =
+        integerArgument(namedArgument(args, count, "Sound", "Layer"));
     if (!layer) return;
     auto create = std::make_unique<queue::classQue_SoundCreate>();
     create->layer = *layer;
@@ -171,7 +163,8 @@ void queueSound(script::ScriptInterpreter& in, const Args& args, int32_t count,
 
 void queueSoundAlter(script::ScriptInterpreter& in, const Args& args, int32_t count,
                      queue::CommandQueue& queue) {
-    const int64_t layer = integerArg(arg(args, count, "SoundAlter", "Layer")).value_or(0);
+    const int64_t layer =
+        integerArgument(namedArgument(args, count, "SoundAlter", "Layer")).value_or(0);
     queueAlter(in, args, count, "SoundAlter", layer, queue);
 }
 
