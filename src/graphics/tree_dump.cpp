@@ -66,6 +66,23 @@ class Writer {
         comma();
         out += jsonString(text);
     }
+    // A key with its value.
+    void field(const char* name, double value) {
+        key(name);
+        number(value);
+    }
+    void integerField(const char* name, int64_t value) {
+        key(name);
+        integer(value);
+    }
+    void booleanField(const char* name, bool value) {
+        key(name);
+        boolean(value);
+    }
+    void stringField(const char* name, const std::string& value) {
+        key(name);
+        string(value);
+    }
     void open(char bracket) {
         comma();
         out += bracket;
@@ -92,26 +109,17 @@ class Writer {
 
 void writeSlot(Writer& w, const StirSlot& slot) {
     w.open('{');
-    w.key("no");
-    w.integer(slot.No);
-    w.key("time");
-    w.integer(slot.Time);
+    w.integerField("no", slot.No);
+    w.integerField("time", slot.Time);
     // How far the current cycle has run.
     const int64_t total = slot.total();
-    w.key("elapsed");
-    w.integer(slot.finished() ? total : total - slot.remaining);
-    w.key("loop");
-    w.integer(slot.Loop);
-    w.key("done");
-    w.boolean(slot.finished());
-    w.key("remaining");
-    w.integer(slot.remaining);
-    w.key("startDelay");
-    w.integer(slot.StartDelay);
-    w.key("delay");
-    w.integer(slot.Delay);
-    w.key("afterDelay");
-    w.integer(slot.AfterDelay);
+    w.integerField("elapsed", slot.finished() ? total : total - slot.remaining);
+    w.integerField("loop", slot.Loop);
+    w.booleanField("done", slot.finished());
+    w.integerField("remaining", slot.remaining);
+    w.integerField("startDelay", slot.StartDelay);
+    w.integerField("delay", slot.Delay);
+    w.integerField("afterDelay", slot.AfterDelay);
     w.key("position");
     w.open('[');
     w.number(slot.Position.x);
@@ -124,19 +132,15 @@ void writeSlot(Writer& w, const StirSlot& slot) {
     w.number(slot.Scale.y);
     w.number(slot.Scale.z);
     w.close(']');
-    w.key("roll");
-    w.number(slot.Roll);
-    w.key("transmittance");
-    w.number(slot.Transmittance);
+    w.field("roll", slot.Roll);
+    w.field("transmittance", slot.Transmittance);
     w.close('}');
 }
 
 void writeGlyph(Writer& w, const GraphicObject& glyph) {
     w.open('{');
-    w.key("char");
-    w.string(glyph.source ? glyph.source->name() : std::string());
-    w.key("font");
-    w.integer(glyph.source ? glyph.source->key().value1 : 0);
+    w.stringField("char", glyph.source ? glyph.source->name() : std::string());
+    w.integerField("font", glyph.source ? glyph.source->key().value1 : 0);
     w.key("color");
     if (glyph.color.given) {
         w.integer(glyph.color.value);
@@ -144,22 +148,15 @@ void writeGlyph(Writer& w, const GraphicObject& glyph) {
         w.null();
     }
     auto base = glyph.slots.find(0);
-    w.key("x");
-    w.number(base != glyph.slots.end() ? base->second.Position.x : 0.0);
-    w.key("y");
-    w.number(base != glyph.slots.end() ? base->second.Position.y : 0.0);
+    w.field("x", base != glyph.slots.end() ? base->second.Position.x : 0.0);
+    w.field("y", base != glyph.slots.end() ? base->second.Position.y : 0.0);
     const GlyphInfo* info =
         glyph.source ? dynamic_cast<const GlyphInfo*>(glyph.source->extension.get()) : nullptr;
-    w.key("width");
-    w.number(info ? info->displayWidth : 0.0);
-    w.key("height");
-    w.number(info ? info->displayHeight : 0.0);
-    w.key("visible");
-    w.boolean(glyph.hide != 1 && glyph.transmittance < 1.0f);
-    w.key("ruby");
-    w.boolean(glyph.slots.count(999) != 0);
-    w.key("picture");
-    w.string(info ? info->picture : std::string());
+    w.field("width", info ? info->displayWidth : 0.0);
+    w.field("height", info ? info->displayHeight : 0.0);
+    w.booleanField("visible", glyph.hide != 1 && glyph.transmittance < 1.0f);
+    w.booleanField("ruby", glyph.slots.count(999) != 0);
+    w.stringField("picture", info ? info->picture : std::string());
     w.close('}');
 }
 
@@ -170,31 +167,20 @@ void writeObject(Writer& w, const GraphicObject& object, std::vector<int64_t>& p
     for (int64_t level : path)
         w.integer(level);
     w.close(']');
-    w.key("file");
-    w.string(object.source ? object.source->name() : std::string());
-    w.key("kind");
-    w.string(kindName(object));
+    w.stringField("file", object.source ? object.source->name() : std::string());
+    w.stringField("kind", kindName(object));
     const auto& m = object.worldMatrix.m;
-    w.key("x");
-    w.number(m[3][0]);
-    w.key("y");
-    w.number(m[3][1]);
-    w.key("z");
-    w.number(m[3][2]);
-    w.key("scaleX");
-    w.number(std::sqrt(double{m[0][0]} * m[0][0] + double{m[0][1]} * m[0][1] +
-                       double{m[0][2]} * m[0][2]));
-    w.key("scaleY");
-    w.number(std::sqrt(double{m[1][0]} * m[1][0] + double{m[1][1]} * m[1][1] +
-                       double{m[1][2]} * m[1][2]));
-    w.key("roll");
-    w.number(std::atan2(double{m[0][1]}, double{m[0][0]}) / 3.14159265358979323846);
-    w.key("transmittance");
-    w.number(object.transmittance);
-    w.key("hidden");
-    w.boolean(object.hide == 1);
-    w.key("stencilAction");
-    w.integer(object.StencilAction);
+    w.field("x", m[3][0]);
+    w.field("y", m[3][1]);
+    w.field("z", m[3][2]);
+    w.field("scaleX", std::sqrt(double{m[0][0]} * m[0][0] + double{m[0][1]} * m[0][1] +
+                                double{m[0][2]} * m[0][2]));
+    w.field("scaleY", std::sqrt(double{m[1][0]} * m[1][0] + double{m[1][1]} * m[1][1] +
+                                double{m[1][2]} * m[1][2]));
+    w.field("roll", std::atan2(double{m[0][1]}, double{m[0][0]}) / 3.14159265358979323846);
+    w.field("transmittance", object.transmittance);
+    w.booleanField("hidden", object.hide == 1);
+    w.integerField("stencilAction", object.StencilAction);
     w.key("slots");
     w.open('[');
     for (const auto& [number, slot] : object.slots)
@@ -214,20 +200,13 @@ void writeObject(Writer& w, const GraphicObject& object, std::vector<int64_t>& p
         const TextLayoutState& t = object.textLayout;
         w.key("text");
         w.open('{');
-        w.key("penX");
-        w.number(t.penX);
-        w.key("penY");
-        w.number(t.penY);
-        w.key("lineIndent");
-        w.integer(t.lineIndent);
-        w.key("glyphCount");
-        w.integer(t.glyphCount);
-        w.key("appearDelay");
-        w.integer(t.appearDelay);
-        w.key("drawnText");
-        w.string(object.text);
-        w.key("pending");
-        w.integer(static_cast<int64_t>(object.textRequests.size()));
+        w.field("penX", t.penX);
+        w.field("penY", t.penY);
+        w.integerField("lineIndent", t.lineIndent);
+        w.integerField("glyphCount", t.glyphCount);
+        w.integerField("appearDelay", t.appearDelay);
+        w.stringField("drawnText", object.text);
+        w.integerField("pending", static_cast<int64_t>(object.textRequests.size()));
         w.key("fontOverride");
         if (t.fontOverride.given) {
             w.integer(t.fontOverride.value);
@@ -322,8 +301,7 @@ std::string dumpTreeJson(uint32_t timeMs, const GraphicObject* screenRoot,
                          const GraphicObject* transitionRoot) {
     Writer w;
     w.open('{');
-    w.key("time");
-    w.integer(timeMs);
+    w.integerField("time", timeMs);
     w.key("screen");
     writeRoot(w, screenRoot);
     w.key("transition");
