@@ -274,6 +274,24 @@ TEST_F(GlGpuTest, ManyTexturesInARowEachShowTheirOwnPixels) {
         EXPECT_NEAR(static_cast<int>((got >> 16) & 0xFF), g, 2) << "column " << i;
         EXPECT_NEAR(static_cast<int>((got >> 8) & 0xFF), b, 2) << "column " << i;
     }
+    // Quads that go back and forth between a few textures under one state (glyphs on several
+    // glyph pages) share draw calls: up to four textures a call, each quad its own pixels.
+    gpu_->clear(true, 0, 0, 0, 1, true, 1.0f, true, 0);
+    const uint64_t before = gpu_->drawCalls();
+    const int order[] = {0, 1, 0, 2, 3, 1, 4, 0};  // the fifth texture starts a second call
+    for (int i = 0; i < 8; ++i) {
+        GpuVertex v[4];
+        const float left = -1.0f + 2.0f * i / 8;
+        rect(v, left, 1, left + 2.0f / 8, -1, 0x80FFFFFFu);
+        gpu_->drawQuad(textures[static_cast<size_t>(order[i])], v, ShadeMode::TextureAlphaModulate);
+    }
+    const Pixels mixed = read();
+    EXPECT_EQ(gpu_->drawCalls() - before, 2u);
+    for (int i = 0; i < 8; ++i) {
+        const uint32_t got = mixed.at(static_cast<int>((i + 0.5f) * kW / 8), kH / 2);
+        EXPECT_NEAR(static_cast<int>((got >> 16) & 0xFF), (255 - order[i] * 12) * 128 / 255, 2)
+            << "quad " << i;
+    }
     for (GpuTexture t : textures)
         gpu_->destroyTexture(t);
 }

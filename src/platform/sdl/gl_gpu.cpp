@@ -24,15 +24,20 @@ layout(location = 3) in uint aMode;
 out vec4 vColour;
 out vec2 vTexCoord;
 flat out vec2 vWeights;
+flat out vec4 vUnit;
 void main() {
     gl_Position = aPosition;
     vColour = aColour;
     vTexCoord = aTexCoord;
+    uint mode = aMode & 0xFFu;
+    uint unit = aMode >> 8;
+    vUnit = vec4(unit == 0u ? 1.0 : 0.0, unit == 1u ? 1.0 : 0.0, unit == 2u ? 1.0 : 0.0,
+                 unit == 3u ? 1.0 : 0.0);
     // x: how much of the colour comes from the vertex instead of the texture; y: how much the
     // texture's alpha counts (modes: 0 texture alpha x vertex alpha, 1 vertex alpha only,
     // 2 vertex colour, 3 vertex colour with texture alpha x vertex alpha: glyph coverage in
     // the quad's own tint, so glyphs of every colour share their page and their draw call).
-    vWeights = vec2(aMode >= 2u ? 1.0 : 0.0, (aMode == 0u || aMode == 3u) ? 1.0 : 0.0);
+    vWeights = vec2(mode >= 2u ? 1.0 : 0.0, (mode == 0u || mode == 3u) ? 1.0 : 0.0);
 }
 )";
 
@@ -40,17 +45,41 @@ void main() {
 // rasterizer runs every branch of a fragment program for every pixel, so a program that picked
 // one of several textures (or modes) with branches cost each full-screen quad many times over.
 // Sampled at level 0: the textures have no other.
-const char* const kFragmentShader = R"(#version 330 core
+//
+// Glyphs are the exception: a page of text whose glyphs sit on two or more glyph pages would
+// otherwise change texture (and draw call) at almost every character. A batch may therefore
+// hold up to kMaxBatchTextures textures, drawn by a program that samples every one of them and
+// keeps the quad's own (weights again, no branches). Only such batches pay the extra samples;
+// a batch of one texture, like any full-screen picture, uses the one-sample program.
+constexpr int kMaxBatchTextures = 4;
+
+std::string fragmentShader(int units) {
+    std::string text = R"(#version 330 core
 in vec4 vColour;
 in vec2 vTexCoord;
 flat in vec2 vWeights;
-uniform sampler2D uTexture;
+flat in vec4 vUnit;
+uniform sampler2D uTexture[)" +
+                       std::to_string(units) + R"(];
 out vec4 fragColour;
 void main() {
-    vec4 t = textureLod(uTexture, vTexCoord, 0.0);
-    fragColour = vec4(mix(t.rgb, vColour.rgb, vWeights.x), vColour.a * mix(1.0, t.a, vWeights.y));
+    vec4 t = )";
+    if (units == 1) {
+        text += "textureLod(uTexture[0], vTexCoord, 0.0);\n";
+    } else {
+        static const char* const kComponent[] = {"x", "y", "z", "w"};
+        for (int i = 0; i < units; ++i) {
+            text += std::string(i ? " + " : "") + "textureLod(uTexture[" + std::to_string(i) +
+                    "], vTexCoord, 0.0) * vUnit." + kComponent[i];
+        }
+        text += ";\n";
+    }
+    text +=
+        R"(    fragColour = vec4(mix(t.rgb, vColour.rgb, vWeights.x), vColour.a * mix(1.0, t.a, vWeights.y));
 }
 )";
+    return text;
+}
 
 GLenum glFunc(StencilFunc f) {
     switch (f) {
@@ -150,7 +179,9 @@ class GlGpu final : public Gpu {
         }
         if (vertexBuffer_) glDeleteBuffers(1, &vertexBuffer_);
         if (vertexArray_) glDeleteVertexArrays(1, &vertexArray_);
-        if (program_) glDeleteProgram(program_);
+        for (GLuint program : programs_) {
+            if (program) glDeleteProgram(program);
+        }
     }
 
     bool init(std::string& error) {
@@ -182,27 +213,19 @@ class GlGpu final : public Gpu {
 
         GLuint vs = compileShader(GL_VERTEX_SHADER, kVertexShader, error);
         if (!vs) return false;
-        GLuint fs = compileShader(GL_FRAGMENT_SHADER, kFragmentShader, error);
-        if (!fs) {
-            glDeleteShader(vs);
-            return false;
+        for (size_t i = 0; i < std::size(programs_); ++i) {
+            const int units = kProgramUnits[i];
+            const std::string text = fragmentShader(units);
+            programs_[i] = linkProgram(vs, text.c_str(), error);
+            if (!programs_[i]) break;
+            glUseProgram(programs_[i]);
+            for (int unit = 0; unit < units; ++unit) {
+                const std::string name = "uTexture[" + std::to_string(unit) + "]";
+                glUniform1i(glGetUniformLocation(programs_[i], name.c_str()), unit);
+            }
         }
-        program_ = glCreateProgram();
-        glAttachShader(program_, vs);
-        glAttachShader(program_, fs);
-        glLinkProgram(program_);
         glDeleteShader(vs);
-        glDeleteShader(fs);
-        GLint linked = 0;
-        glGetProgramiv(program_, GL_LINK_STATUS, &linked);
-        if (!linked) {
-            char log[1024] = {};
-            glGetProgramInfoLog(program_, sizeof log - 1, nullptr, log);
-            error = std::string("shader program does not link: ") + log;
-            return false;
-        }
-        glUseProgram(program_);
-        glUniform1i(glGetUniformLocation(program_, "uTexture"), 0);
+        if (!programs_[std::size(programs_) - 1]) return false;
 
         glGenVertexArrays(1, &vertexArray_);
         glBindVertexArray(vertexArray_);
@@ -316,7 +339,10 @@ class GlGpu final : public Gpu {
     void destroyTexture(GpuTexture texture) override {
         auto it = textures_.find(texture);
         if (it == textures_.end()) return;
-        if (batchTexture_ == it->second.texture) flush();
+        if (std::find(batchTextures_, batchTextures_ + batchTextureCount_, it->second.texture) !=
+            batchTextures_ + batchTextureCount_) {
+            flush();
+        }
         // A target being drawn into stays bound until its end; never leave a dangling one.
         for (TargetFrame& frame : stack_) {
             if (it->second.framebuffer != 0 && frame.framebuffer == it->second.framebuffer) {
@@ -451,15 +477,16 @@ class GlGpu final : public Gpu {
                 opaque = opaque && (v.diffuse >> 24) == 0xFF;
             if (opaque) want.blend = BlendMode::Off;
         }
-        // Quads that sample no texture join any batch; the others only one of their texture.
+        // Quads that sample no texture join any batch; the others one that samples their
+        // texture or still has a unit free.
+        int unit = glTexture == 0 ? 0 : batchUnit(glTexture);
         if (!pending_.empty() &&
-            (!(pendingState_ == want) || pending_.size() + 6 > kMaxBatchVertices ||
-             (glTexture != 0 && batchTexture_ != 0 && batchTexture_ != glTexture))) {
+            (!(pendingState_ == want) || pending_.size() + 6 > kMaxBatchVertices || unit < 0)) {
             flush();
+            unit = glTexture == 0 ? 0 : batchUnit(glTexture);
         }
         if (pending_.empty()) pendingState_ = want;
-        if (glTexture != 0) batchTexture_ = glTexture;
-        const uint32_t shading = static_cast<uint32_t>(mode);
+        const uint32_t shading = static_cast<uint32_t>(mode) | static_cast<uint32_t>(unit) << 8;
         // Transformed here so that quads with different world matrices share one draw.
         const GpuMatrix m = multiply(world_, viewProjection_);
         const float flip = current().flipped ? -1.0f : 1.0f;
@@ -484,9 +511,19 @@ class GlGpu final : public Gpu {
     void flush() override {
         if (pending_.empty()) return;
         applyState(pendingState_, false);
-        glUseProgram(program_);
+        size_t program = 0;
+        while (kProgramUnits[program] < batchTextureCount_)
+            ++program;
+        glUseProgram(programs_[program]);
+        // Units the batch does not use repeat its last texture (their weight is 0).
+        for (int unit = 0; unit < kProgramUnits[program]; ++unit) {
+            glActiveTexture(GL_TEXTURE0 + unit);
+            glBindTexture(GL_TEXTURE_2D,
+                          batchTextureCount_ == 0
+                              ? 0
+                              : batchTextures_[std::min(unit, batchTextureCount_ - 1)]);
+        }
         glActiveTexture(GL_TEXTURE0);
-        glBindTexture(GL_TEXTURE_2D, batchTexture_);
         glBindVertexArray(vertexArray_);
         glBindBuffer(GL_ARRAY_BUFFER, vertexBuffer_);
         // New storage each time: no wait for the previous draw to let go of the buffer.
@@ -496,7 +533,7 @@ class GlGpu final : public Gpu {
         glDrawArrays(GL_TRIANGLES, 0, static_cast<GLsizei>(pending_.size()));
         ++drawCalls_;
         pending_.clear();
-        batchTexture_ = 0;
+        batchTextureCount_ = 0;
     }
 
     bool readPixels(std::vector<uint8_t>& rgba, int32_t& width, int32_t& height) override {
@@ -640,8 +677,42 @@ class GlGpu final : public Gpu {
         glViewport(f.viewport[0], y, f.viewport[2], f.viewport[3]);
     }
 
+    // The unit a texture samples from in the pending batch, adding it when a unit is free;
+    // -1 when the batch is full.
+    int batchUnit(GLuint texture) {
+        for (int i = 0; i < batchTextureCount_; ++i) {
+            if (batchTextures_[i] == texture) return i;
+        }
+        if (batchTextureCount_ == kMaxBatchTextures) return -1;
+        batchTextures_[batchTextureCount_] = texture;
+        return batchTextureCount_++;
+    }
+
+    static GLuint linkProgram(GLuint vertexShader, const char* fragmentText, std::string& error) {
+        GLuint fs = compileShader(GL_FRAGMENT_SHADER, fragmentText, error);
+        if (!fs) return 0;
+        GLuint program = glCreateProgram();
+        glAttachShader(program, vertexShader);
+        glAttachShader(program, fs);
+        glLinkProgram(program);
+        glDeleteShader(fs);
+        GLint linked = 0;
+        glGetProgramiv(program, GL_LINK_STATUS, &linked);
+        if (!linked) {
+            char log[1024] = {};
+            glGetProgramInfoLog(program, sizeof log - 1, nullptr, log);
+            error = std::string("shader program does not link: ") + log;
+            glDeleteProgram(program);
+            return 0;
+        }
+        return program;
+    }
+
+    // Texture units of each program: a batch uses the first program with enough of them.
+    static constexpr int kProgramUnits[] = {1, 2, kMaxBatchTextures};
+
     GpuCaps caps_;
-    GLuint program_ = 0;
+    GLuint programs_[std::size(kProgramUnits)] = {};
     GLuint vertexArray_ = 0;
     GLuint vertexBuffer_ = 0;
     std::unordered_map<GpuTexture, TextureEntry> textures_;
@@ -654,7 +725,8 @@ class GlGpu final : public Gpu {
     DrawState requested_;
     DrawState applied_;
     std::vector<PackedVertex> pending_;
-    GLuint batchTexture_ = 0;  // the texture the pending quads sample (0: none yet)
+    GLuint batchTextures_[kMaxBatchTextures] = {};  // what the pending quads sample
+    int batchTextureCount_ = 0;
     DrawState pendingState_;
     uint64_t drawCalls_ = 0;
 };
