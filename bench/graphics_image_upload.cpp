@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "bench_support.h"
 #include "platform/gpu.h"
 #include "platform/image_decoder.h"
 #include "platform/screenshot.h"
@@ -54,27 +55,8 @@ const std::vector<uint8_t>& samplePng() {
     return bytes;
 }
 
-struct GlSetup {
-    std::unique_ptr<Window> window;
-    std::unique_ptr<GlContext> context;
-    std::unique_ptr<Gpu> gpu;
-    std::string error;
-    GlSetup() {
-        setenv("SDL_VIDEODRIVER", "offscreen", 1);
-        window = createWindow(WindowOptions{"bench", 1280, 720, true}, error);
-        if (window) context = window->createGlContext(error);
-        if (context) gpu = createGlGpu(error);
-        if (gpu) {
-            gpu->setDefaultTargetSize(1280, 720);
-            gpu->setViewport(0, 0, 1280, 720);
-        }
-    }
-};
-
-GlSetup& gl() {
-    static GlSetup setup;
-    return setup;
-}
+using vaxo2::bench::gl;
+using vaxo2::bench::GlSetup;
 
 void BM_DecodePng1280x720(benchmark::State& state) {
     const std::vector<uint8_t>& png = samplePng();

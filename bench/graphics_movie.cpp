@@ -15,6 +15,7 @@
 #include <thread>
 #include <vector>
 
+#include "bench_support.h"
 #include "graphics/movie_player.h"
 #include "platform/clock.h"
 #include "platform/gpu.h"
@@ -49,23 +50,8 @@ const std::shared_ptr<const std::vector<uint8_t>>& clip() {
     return bytes;
 }
 
-struct GlSetup {
-    std::unique_ptr<Window> window;
-    std::unique_ptr<GlContext> context;
-    std::unique_ptr<Gpu> gpu;
-    std::string error;
-    GlSetup() {
-        setenv("SDL_VIDEODRIVER", "offscreen", 1);
-        window = createWindow(WindowOptions{"bench", 1280, 720, true}, error);
-        if (window) context = window->createGlContext(error);
-        if (context) gpu = createGlGpu(error);
-    }
-};
-
-GlSetup& gl() {
-    static GlSetup setup;
-    return setup;
-}
+using vaxo2::bench::gl;
+using vaxo2::bench::GlSetup;
 
 double cpuSeconds(clockid_t which) {
     timespec ts{};

@@ -3,6 +3,8 @@
 // that only counts. Also the cost of cutting a 1280x720 picture into textures.
 #include <benchmark/benchmark.h>
 
+#include "bench_support.h"
+
 #include <algorithm>
 #include <string>
 #include <vector>
@@ -15,10 +17,8 @@ namespace {
 
 using namespace vaxo2::graphics;
 
-class CountingBackend : public RenderBackend {
+class CountingBackend : public vaxo2::bench::CountingBackend {
   public:
-    size_t quads = 0;
-    size_t texturesMade = 0;
     bool readFile(const std::string& name, std::vector<uint8_t>& bytes) override {
         bytes.assign(name.begin(), name.end());
         return true;
@@ -30,20 +30,6 @@ class CountingBackend : public RenderBackend {
         out.height = glyph ? 32 : 720;
         out.bgra.assign(static_cast<size_t>(out.width) * out.height * 4, 0x7F);
         return true;
-    }
-    int32_t maxTextureSize() override { return 8192; }
-    TextureId createTexture(int32_t, int32_t, const uint8_t*) override { return ++texturesMade; }
-    void destroyTexture(TextureId) override {}
-    TextureId createRenderTarget(int32_t, int32_t) override { return ++texturesMade; }
-    void backBufferSize(int32_t& w, int32_t& h) override {
-        w = 1280;
-        h = 720;
-    }
-    void beginRenderTarget(TextureId) override {}
-    void endRenderTarget() override {}
-    void drawQuad(const QuadDraw& quad) override {
-        quads += quad.texture != 0;
-        benchmark::DoNotOptimize(&quad);
     }
 };
 

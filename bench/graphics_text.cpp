@@ -5,6 +5,8 @@
 // text, <= 1 ms CPU).
 #include <benchmark/benchmark.h>
 
+#include "bench_support.h"
+
 #include <cstdlib>
 #include <memory>
 #include <string>
@@ -21,10 +23,8 @@ namespace {
 
 using namespace vaxo2::graphics;
 
-class CountingBackend : public RenderBackend {
+class CountingBackend : public vaxo2::bench::CountingBackend {
   public:
-    size_t quads = 0;
-    size_t texturesMade = 0;
     bool readFile(const std::string&, std::vector<uint8_t>& bytes) override {
         bytes.assign(1, 'w');
         return true;
@@ -34,23 +34,6 @@ class CountingBackend : public RenderBackend {
         out.height = 600;
         out.bgra.assign(static_cast<size_t>(out.width) * out.height * 4, 0x40);
         return true;
-    }
-    int32_t maxTextureSize() override { return 8192; }
-    TextureId createTexture(int32_t, int32_t, const uint8_t*) override { return ++texturesMade; }
-    void destroyTexture(TextureId) override {}
-    bool updateTexture(TextureId, int32_t, int32_t, int32_t, int32_t, const uint8_t*) override {
-        return true;
-    }
-    TextureId createRenderTarget(int32_t, int32_t) override { return ++texturesMade; }
-    void backBufferSize(int32_t& w, int32_t& h) override {
-        w = 1280;
-        h = 720;
-    }
-    void beginRenderTarget(TextureId) override {}
-    void endRenderTarget() override {}
-    void drawQuad(const QuadDraw& quad) override {
-        quads += quad.texture != 0;
-        benchmark::DoNotOptimize(&quad);
     }
 };
 
