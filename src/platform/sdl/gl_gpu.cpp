@@ -53,6 +53,17 @@ void main() {
 }
 )";
 
+// Texture times vertex colour, nothing else: the common picture draw.
+const char* const kPlainFragmentShader = R"(#version 330 core
+in vec4 vColour;
+in vec2 vTexCoord;
+uniform sampler2D uTexture;
+out vec4 fragColour;
+void main() {
+    fragColour = texture(uTexture, vTexCoord) * vColour;
+}
+)";
+
 GLenum glFunc(StencilFunc f) {
     switch (f) {
         case StencilFunc::Never:
@@ -126,6 +137,34 @@ GLuint compileShader(GLenum kind, const char* text, std::string& error) {
     return shader;
 }
 
+GLuint buildProgram(const char* fragmentText, std::string& error) {
+    GLuint vs = compileShader(GL_VERTEX_SHADER, kVertexShader, error);
+    if (!vs) return 0;
+    GLuint fs = compileShader(GL_FRAGMENT_SHADER, fragmentText, error);
+    if (!fs) {
+        glDeleteShader(vs);
+        return 0;
+    }
+    GLuint program = glCreateProgram();
+    glAttachShader(program, vs);
+    glAttachShader(program, fs);
+    glLinkProgram(program);
+    glDeleteShader(vs);
+    glDeleteShader(fs);
+    GLint linked = 0;
+    glGetProgramiv(program, GL_LINK_STATUS, &linked);
+    if (!linked) {
+        char log[1024] = {};
+        glGetProgramInfoLog(program, sizeof log - 1, nullptr, log);
+        error = std::string("shader program does not link: ") + log;
+        glDeleteProgram(program);
+        return 0;
+    }
+    glUseProgram(program);
+    glUniform1i(glGetUniformLocation(program, "uTexture"), 0);
+    return program;
+}
+
 struct TextureEntry {
     GLuint texture = 0;
     GLuint framebuffer = 0;   // render targets only
@@ -162,6 +201,7 @@ class GlGpu final : public Gpu {
         if (vertexBuffer_) glDeleteBuffers(1, &vertexBuffer_);
         if (vertexArray_) glDeleteVertexArrays(1, &vertexArray_);
         if (program_) glDeleteProgram(program_);
+        if (plainProgram_) glDeleteProgram(plainProgram_);
     }
 
     bool init(std::string& error) {
@@ -191,29 +231,11 @@ class GlGpu final : public Gpu {
         }
         caps_.stencilBits = stencilBits;
 
-        GLuint vs = compileShader(GL_VERTEX_SHADER, kVertexShader, error);
-        if (!vs) return false;
-        GLuint fs = compileShader(GL_FRAGMENT_SHADER, kFragmentShader, error);
-        if (!fs) {
-            glDeleteShader(vs);
-            return false;
-        }
-        program_ = glCreateProgram();
-        glAttachShader(program_, vs);
-        glAttachShader(program_, fs);
-        glLinkProgram(program_);
-        glDeleteShader(vs);
-        glDeleteShader(fs);
-        GLint linked = 0;
-        glGetProgramiv(program_, GL_LINK_STATUS, &linked);
-        if (!linked) {
-            char log[1024] = {};
-            glGetProgramInfoLog(program_, sizeof log - 1, nullptr, log);
-            error = std::string("shader program does not link: ") + log;
-            return false;
-        }
+        program_ = buildProgram(kFragmentShader, error);
+        if (!program_) return false;
+        plainProgram_ = buildProgram(kPlainFragmentShader, error);
+        if (!plainProgram_) return false;
         glUseProgram(program_);
-        glUniform1i(glGetUniformLocation(program_, "uTexture"), 0);
 
         glGenVertexArrays(1, &vertexArray_);
         glBindVertexArray(vertexArray_);
@@ -500,6 +522,9 @@ class GlGpu final : public Gpu {
         if (!resolveDepthStencil(want, corner)) return;  // the stencil test rejects all of it
         if (glTexture != 0) {
             want.nearest = texelExact(corner, textureWidth, textureHeight);
+            want.plain = mode == ShadeMode::TextureAlphaModulate;
+            for (const GpuVertex& v : vertices)
+                want.plain = want.plain && (v.diffuse & 0xFFFFFFu) == 0xFFFFFFu;
         } else if (!pending_.empty()) {
             want.nearest = pendingState_.nearest;  // samples nothing: joins either kind
         }
@@ -520,7 +545,7 @@ class GlGpu final : public Gpu {
     void flush() override {
         if (pending_.empty()) return;
         applyState(pendingState_, false);
-        glUseProgram(program_);
+        glUseProgram(pendingState_.plain ? plainProgram_ : program_);
         glActiveTexture(GL_TEXTURE0);
         glBindTexture(GL_TEXTURE_2D, batchTexture_);
         glBindSampler(0, pendingState_.nearest ? samplerNearest_ : samplerLinear_);
@@ -586,6 +611,9 @@ class GlGpu final : public Gpu {
         // Every pixel centre falls on a texel centre: nearest sampling gives the same pixels
         // as linear, at a fraction of a software rasterizer's cost.
         bool nearest = false;
+        // The quad's colour is the texture's times the vertex colour (white vertices): drawn by
+        // the plain program, which a software rasterizer runs on its fastest paths.
+        bool plain = false;
         bool operator==(const DrawState&) const = default;
     };
 
@@ -852,6 +880,7 @@ class GlGpu final : public Gpu {
 
     GpuCaps caps_;
     GLuint program_ = 0;
+    GLuint plainProgram_ = 0;
     GLuint vertexArray_ = 0;
     GLuint vertexBuffer_ = 0;
     GLuint samplerLinear_ = 0;
