@@ -12,6 +12,8 @@
 #include "core/frame_sync.h"
 #include "core/trace.h"
 #include "graphics/game_fonts.h"
+#include "graphics/gpu_backend.h"
+#include "graphics/picture_prefetch.h"
 #include "graphics/script_commands.h"
 #include "graphics/text_commands.h"
 #include "graphics/transition.h"
@@ -288,6 +290,13 @@ uint32_t Runtime::renderThreadProc(platform::WorkerThread& self) {
     const bool usable = device_.check(std::move(gl));
     if (usable) device_.create(window_.get(), 1280, 720, 0);
     core::Trace::mark("gl");
+    // Pictures named by commands are decoded ahead on two threads (the machine's cores), but
+    // only where the device reads them through the resource layer as the prefetch does.
+    const bool prefetch = usable && device_.backend() && device_.backend()->readsLikePrefetch();
+    if (prefetch) {
+        graphics::PicturePrefetch::instance().start(graphics::GpuRenderBackend::readPicture,
+                                                    graphics::GpuRenderBackend::decodePicture, 2);
+    }
     // No sound device is not fatal: the mix then goes to a device without hardware.
     sound_->openDevice(clock.stepped());
     if (!sound_->deviceError().empty()) {
@@ -337,6 +346,7 @@ uint32_t Runtime::renderThreadProc(platform::WorkerThread& self) {
             frameStep();
         }
     }
+    if (prefetch) graphics::PicturePrefetch::instance().stop();
     // The trees hold textures of this thread's context: release them while it is current.
     {
         std::lock_guard lock(graphics::treeMutex());
