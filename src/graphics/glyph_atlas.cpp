@@ -62,8 +62,7 @@ bool GlyphAtlas::allocate(int32_t width, int32_t height, int32_t maxTextureSize,
     const int32_t limit = maxTextureSize > 0 ? maxTextureSize : pageSide_;
     if (w > limit || h > limit) return false;
     std::lock_guard lock(mutex_);
-    const int32_t side =
-        std::min(pages_.empty() ? std::min(pageSide_, kFirstPageSide) : pageSide_, limit);
+    const int32_t side = std::min(pageSide_, limit);
     int32_t x = 0;
     int32_t y = 0;
     for (size_t i = 0; i < pages_.size(); ++i) {

@@ -118,7 +118,7 @@ TEST(GlyphSources, SharedPerCharacterAndFontPackedIntoPagesAndTintedInTheDraw) {
     EXPECT_EQ(text.face->renders, 3);
     // The page holds coverage in alpha: the square's centre is opaque.
     const auto& page = text.backend.textures.at(*glyphTextures.begin());
-    EXPECT_EQ(page.width, GlyphAtlas::kFirstPageSide);
+    EXPECT_EQ(page.width, GlyphAtlas::kDefaultPageSide);
     EXPECT_EQ(page.pixels[(30 * page.width + 30) * 4 + 3], 255);
     // Half scale: a 60-pixel texture shows 30 pixels wide.
     EXPECT_EQ(message->glyphChildren.at(0)->source->scale, (Float3{0.5f, 0.5f, 1.0f}));
@@ -157,19 +157,6 @@ TEST(GlyphAtlasPacking, ReusesFreedRegionsAndGivesHugeGlyphsAPageOfTheirOwn) {
     EXPECT_EQ(huge.page, 2);
     EXPECT_FALSE(atlas.allocate(5000, 10, 4096, huge));
     EXPECT_FALSE(atlas.allocate(0, 10, 4096, huge));
-
-    // The default sides: a small first page, full-size pages after it (a 400-pixel glyph fits
-    // beside a 600-pixel one only on a 1024 page).
-    GlyphAtlas grown;
-    GlyphAtlas::Region first, second, beside;
-    ASSERT_TRUE(grown.allocate(GlyphAtlas::kFirstPageSide - 1, GlyphAtlas::kFirstPageSide - 1, 4096,
-                               first));
-    ASSERT_TRUE(grown.allocate(600, 600, 4096, second));
-    ASSERT_TRUE(grown.allocate(400, 400, 4096, beside));
-    EXPECT_EQ(first.page, 0);
-    EXPECT_EQ(second.page, 1);
-    EXPECT_EQ(beside.page, 1);
-    EXPECT_EQ(grown.pageCount(), 2u);
 }
 
 TEST(CharacterSets, PicturesReplaceListedCharactersInBothKinds) {
