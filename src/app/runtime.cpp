@@ -284,6 +284,16 @@ uint32_t Runtime::renderThreadProc(platform::WorkerThread& self) {
     clock.becomeDriver();
     // The run's mode: at the end a stepped run hands its waits to the real clock.
     const bool stepped = clock.stepped();
+    // The sound device opens beside the GL context: the audio libraries' probing for a server
+    // that is not there can take as long as the context (up to 100 ms here). Nothing else uses
+    // the sound system until the join below.
+    platform::WorkerThread soundOpen([this, stepped](platform::WorkerThread&) {
+        sound_->openDevice(stepped);
+        return 0u;
+    });
+    soundOpen.setName("sound-open");
+    soundOpen.setClockParticipant(false);
+    soundOpen.start();
     std::string error;
     std::unique_ptr<platform::GlContext> gl = window_->createGlContext(error);
     if (!gl) std::fprintf(stderr, "vaxo2: OpenGL context: %s\n", error.c_str());
@@ -298,7 +308,7 @@ uint32_t Runtime::renderThreadProc(platform::WorkerThread& self) {
                                                     graphics::GpuRenderBackend::decodePicture, 2);
     }
     // No sound device is not fatal: the mix then goes to a device without hardware.
-    sound_->openDevice(clock.stepped());
+    soundOpen.stop(platform::kInfinite);
     if (!sound_->deviceError().empty()) {
         std::fprintf(stderr, "vaxo2: no sound device (%s); playing on without sound\n",
                      sound_->deviceError().c_str());
