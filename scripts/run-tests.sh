@@ -6,6 +6,7 @@ export SDL_AUDIODRIVER=${SDL_AUDIODRIVER:-dummy}
 export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1}
 export LSAN_OPTIONS=${LSAN_OPTIONS:-suppressions=$(cd "$(dirname "$0")" && pwd)/lsan.supp:print_suppressions=0}
 export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}
+export TSAN_OPTIONS=${TSAN_OPTIONS:-suppressions=$(cd "$(dirname "$0")" && pwd)/tsan.supp}
 # In a sanitizer build, keep Mesa's GL driver loaded until exit: the EGL loader unloads it at
 # shutdown, after which the leak checker cannot name the driver's own exit-time allocations (and
 # so cannot suppress them). Preloaded libraries are never unloaded.

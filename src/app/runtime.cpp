@@ -12,6 +12,8 @@
 #include "core/frame_sync.h"
 #include "core/trace.h"
 #include "graphics/game_fonts.h"
+#include "graphics/gpu_backend.h"
+#include "graphics/picture_prefetch.h"
 #include "graphics/script_commands.h"
 #include "graphics/text_commands.h"
 #include "graphics/transition.h"
@@ -282,14 +284,31 @@ uint32_t Runtime::renderThreadProc(platform::WorkerThread& self) {
     clock.becomeDriver();
     // The run's mode: at the end a stepped run hands its waits to the real clock.
     const bool stepped = clock.stepped();
+    // The sound device opens beside the GL context: the audio libraries' probing for a server
+    // that is not there can take as long as the context (up to 100 ms here). Nothing else uses
+    // the sound system until the join below.
+    platform::WorkerThread soundOpen([this, stepped](platform::WorkerThread&) {
+        sound_->openDevice(stepped);
+        return 0u;
+    });
+    soundOpen.setName("sound-open");
+    soundOpen.setClockParticipant(false);
+    soundOpen.start();
     std::string error;
     std::unique_ptr<platform::GlContext> gl = window_->createGlContext(error);
     if (!gl) std::fprintf(stderr, "vaxo2: OpenGL context: %s\n", error.c_str());
     const bool usable = device_.check(std::move(gl));
     if (usable) device_.create(window_.get(), 1280, 720, 0);
     core::Trace::mark("gl");
+    // Pictures named by commands are decoded ahead on two threads (the machine's cores), but
+    // only where the device reads them through the resource layer as the prefetch does.
+    const bool prefetch = usable && device_.backend() && device_.backend()->readsLikePrefetch();
+    if (prefetch) {
+        graphics::PicturePrefetch::instance().start(graphics::GpuRenderBackend::readPicture,
+                                                    graphics::GpuRenderBackend::decodePicture, 2);
+    }
     // No sound device is not fatal: the mix then goes to a device without hardware.
-    sound_->openDevice(clock.stepped());
+    soundOpen.stop(platform::kInfinite);
     if (!sound_->deviceError().empty()) {
         std::fprintf(stderr, "vaxo2: no sound device (%s); playing on without sound\n",
                      sound_->deviceError().c_str());
@@ -337,6 +356,7 @@ uint32_t Runtime::renderThreadProc(platform::WorkerThread& self) {
             frameStep();
         }
     }
+    if (prefetch) graphics::PicturePrefetch::instance().stop();
     // The trees hold textures of this thread's context: release them while it is current.
     {
         std::lock_guard lock(graphics::treeMutex());

@@ -23,6 +23,7 @@ class DisplayDevice::Backend final : public GpuRenderBackend {
         if (device_.fileReader_) return device_.fileReader_(name, bytes);
         return GpuRenderBackend::readFile(name, bytes);
     }
+    bool readsLikePrefetch() const override { return !device_.fileReader_; }
 
   private:
     DisplayDevice& device_;

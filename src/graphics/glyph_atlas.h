@@ -19,7 +19,9 @@ namespace vaxo2::graphics {
 
 class GlyphAtlas {
   public:
-    static constexpr int32_t kDefaultPageSide = 1024;
+    // A page of 512 holds some 250 glyphs of 30 pixels, a few pages of message text; more
+    // text takes more pages of the same size (1 MB of texture each).
+    static constexpr int32_t kDefaultPageSide = 512;
 
     struct Region {
         int32_t page = -1;

@@ -40,10 +40,18 @@ platform::StencilState stencilStateFor(StencilMode mode, const platform::Stencil
 }
 
 bool GpuRenderBackend::readFile(const std::string& name, std::vector<uint8_t>& bytes) {
-    return io::loadResource(name, bytes, false);
+    return readPicture(name, bytes);
 }
 
 bool GpuRenderBackend::decodeImage(const std::vector<uint8_t>& bytes, DecodedImage& out) {
+    return decodePicture(bytes, out);
+}
+
+bool GpuRenderBackend::readPicture(const std::string& name, std::vector<uint8_t>& bytes) {
+    return io::loadResource(name, bytes, false);
+}
+
+bool GpuRenderBackend::decodePicture(const std::vector<uint8_t>& bytes, DecodedImage& out) {
     platform::BgraImage image;
     std::string error;
     if (!platform::decodeImage(bytes.data(), bytes.size(), image, error)) {

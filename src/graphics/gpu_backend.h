@@ -17,6 +17,10 @@ class GpuRenderBackend : public RenderBackend {
 
     bool readFile(const std::string& name, std::vector<uint8_t>& bytes) override;
     bool decodeImage(const std::vector<uint8_t>& bytes, DecodedImage& out) override;
+    bool readsLikePrefetch() const override { return true; }
+    // What readFile and decodeImage do, for the picture prefetch's threads.
+    static bool readPicture(const std::string& name, std::vector<uint8_t>& bytes);
+    static bool decodePicture(const std::vector<uint8_t>& bytes, DecodedImage& out);
     int32_t maxTextureSize() override;
     TextureId createTexture(int32_t width, int32_t height, const uint8_t* bgra) override;
     void destroyTexture(TextureId texture) override;

@@ -67,6 +67,15 @@ SourceRef SourceCache::acquire(int32_t kind, const std::string& name, int32_t va
     return SourceRef(source);
 }
 
+bool SourceCache::holds(int32_t kind, const std::string& name) const {
+    std::lock_guard lock(mutex_);
+    auto range = entries_.equal_range(SourceKey{kind, name, 0, 0});
+    for (auto it = range.first; it != range.second; ++it) {
+        if (!it->second->unique_) return true;
+    }
+    return false;
+}
+
 size_t SourceCache::size() const {
     std::lock_guard lock(mutex_);
     return entries_.size();

@@ -146,6 +146,8 @@ class SourceCache {
     SourceRef acquire(int32_t kind, const std::string& name, int32_t value1 = 0, int32_t value2 = 0,
                       bool unique = false);
     size_t size() const;
+    // Whether a shared source of this kind and name is cached (it may not be realized yet).
+    bool holds(int32_t kind, const std::string& name) const;
     // Every cached source, for device resets.
     void forEach(const std::function<void(GraphicSource&)>& visit);
 

@@ -51,6 +51,9 @@ class RenderBackend {
     virtual bool readFile(const std::string& name, std::vector<uint8_t>& bytes) = 0;
     // False for anything that is not a readable picture.
     virtual bool decodeImage(const std::vector<uint8_t>& bytes, DecodedImage& out) = 0;
+    // Whether readFile and decodeImage are the resource layer's and the platform decoder's, as
+    // the picture prefetch uses them: only then are its results taken.
+    virtual bool readsLikePrefetch() const { return false; }
     virtual int32_t maxTextureSize() = 0;
 
     // A texture of w x h BGRA pixels (rows of w * 4 bytes); 0 when it cannot be made.

@@ -7,7 +7,9 @@
 #include <utility>
 
 #include "core/app_context.h"
+#include "graphics/graphic_source.h"
 #include "graphics/graphic_wait.h"
+#include "graphics/picture_prefetch.h"
 #include "graphics/transition.h"
 #include "platform/clock.h"
 #include "queue/command_arguments.h"
@@ -75,6 +77,11 @@ void queueAlter(const Args& args, int32_t count, const char* command, queue::Com
     }
     if (!more) {
         return;
+    }
+    // The picture is read and decoded from now on, so that its first draw only uploads it. One
+    // already cached is drawn from its textures.
+    if (!file.empty() && !sourceCache().holds(static_cast<int32_t>(SourceKind::Image), file)) {
+        PicturePrefetch::instance().request(file);
     }
     auto alter = addressed<classQue_GraphicAlter>(args, count, command);
     alter->file = file;

@@ -6,6 +6,7 @@
 
 #include "core/trace.h"
 #include "graphics/picture_failures.h"
+#include "graphics/picture_prefetch.h"
 
 namespace vaxo2::graphics {
 
@@ -91,8 +92,13 @@ bool realizeImage(GraphicSource& source, RenderBackend& backend) {
         source.state = GraphicSource::kFailed;
         return false;
     };
+    // Read and decoded ahead when a command named it (see PicturePrefetch); else here.
+    PicturePrefetch::Result ahead;
+    const bool prefetched =
+        backend.readsLikePrefetch() && PicturePrefetch::instance().take(source.name(), ahead);
     std::vector<uint8_t> bytes;
-    const bool read = backend.readFile(source.name(), bytes);
+    const bool read = prefetched ? ahead.read : backend.readFile(source.name(), bytes);
+    if (prefetched) bytes.swap(ahead.bytes);
     const std::vector<uint8_t>* content = read ? &bytes : nullptr;
     if (failures.failedBefore(source.name(), content)) {
         source.state = GraphicSource::kFailed;
@@ -101,13 +107,19 @@ bool realizeImage(GraphicSource& source, RenderBackend& backend) {
     if (!read) {
         return giveUp(content, "not found in the packs or the game folder");
     }
-    core::Trace::mark("read", source.name());
     DecodedImage image;
-    if (!backend.decodeImage(bytes, image)) {
+    bool decoded = ahead.decoded;
+    if (prefetched) {
+        image = std::move(ahead.image);
+    } else {
+        core::Trace::mark("read", source.name());
+        decoded = backend.decodeImage(bytes, image);
+        if (decoded) core::Trace::mark("decoded", source.name());
+    }
+    if (!decoded) {
         return giveUp(content,
                       image.error.empty() ? "not a picture that can be decoded" : image.error);
     }
-    core::Trace::mark("decoded", source.name());
     if (image.width <= 0 || image.height <= 0 || image.width > kMaxImageSide ||
         image.height > kMaxImageSide || int64_t{image.width} * image.height > kMaxImagePixels ||
         image.bgra.size() < static_cast<size_t>(image.width) * image.height * 4) {

@@ -94,7 +94,8 @@ class Gpu {
     // Replaces a rectangle of an existing texture; false when it does not fit.
     virtual bool updateTexture(GpuTexture texture, int32_t x, int32_t y, int32_t width,
                                int32_t height, const uint8_t* bgra) = 0;
-    // A colour texture of w x h with its own depth24-stencil8 buffer; it can be drawn into
+    // A colour texture of w x h with its own depth24-stencil8 buffer (made when a draw first
+    // needs it: a target whose draws the cleared values decide has none); it can be drawn into
     // (beginRenderTarget) and sampled like a texture. 0 when it cannot be made.
     virtual GpuTexture createRenderTarget(int32_t width, int32_t height) = 0;
     // Textures and render targets alike; unknown handles are ignored.
@@ -129,7 +130,8 @@ class Gpu {
     virtual void setBlendMode(BlendMode mode) = 0;
 
     // Four vertices as a triangle strip (two triangles); texture 0 draws untextured. Sampling
-    // clamps at the edges and filters linearly.
+    // clamps at the edges and filters linearly (a quad that puts texels one to one on whole
+    // pixels samples the nearest texel, which gives the same pixels for less work).
     virtual void drawQuad(GpuTexture texture, const GpuVertex (&vertices)[4], ShadeMode mode) = 0;
 
     // Reads the current target as RGBA rows, top row first. False on failure.

@@ -1,11 +1,14 @@
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cmath>
 #include <functional>
+#include <map>
 #include <memory>
 
 #include "graphics/graphic_object.h"
 #include "graphics/picture_failures.h"
+#include "graphics/picture_prefetch.h"
 #include "graphics/tree_draw.h"
 #include "recording_backend.h"
 
@@ -237,6 +240,67 @@ TEST_F(LayerTree, BrokenPicturesAreTriedAndReportedOnceUntilTheirFileChanges) {
     picture({3}, "c.png");
     draw();
     EXPECT_TRUE(GraphicObject::find(&root, {3})->source->ready());
+    pictureFailures().setSink(nullptr);
+}
+
+// Pictures a command named are read and decoded on the prefetch's threads; the draw takes the
+// result and shows, fails and reports exactly as when it decodes them itself.
+TEST_F(LayerTree, PicturesDecodedAheadShowAndFailAsWhenDecodedAtTheDraw) {
+    struct AheadBackend : RecordingBackend {
+        bool readsLikePrefetch() const override { return true; }
+    } ahead;
+    ahead.files = backend.files;
+    ahead.files["good.png"] = testPicture(3, 2, 0x41);
+    ahead.files["broken.png"] = {'I', 'M', 'G', 0xFF, 0xFF, 0xFF, 0xFF, 1, 2, 3};
+    std::vector<std::string> reports;
+    pictureFailures().setSink([&](const std::string& name, const std::string& reason) {
+        reports.push_back(name + ": " + reason);
+    });
+    std::atomic<int> decodes{0};
+    const std::map<std::string, std::vector<uint8_t>> files = ahead.files;
+    PicturePrefetch& prefetch = PicturePrefetch::instance();
+    prefetch.start(
+        [&files](const std::string& name, std::vector<uint8_t>& bytes) {
+            auto it = files.find(name);
+            if (it == files.end()) return false;
+            bytes = it->second;
+            return true;
+        },
+        [&decodes, &ahead](const std::vector<uint8_t>& bytes, DecodedImage& out) {
+            ++decodes;
+            return ahead.RecordingBackend::decodeImage(bytes, out);
+        },
+        2);
+    for (const char* name : {"good.png", "broken.png", "missing.png", "good.png"}) {
+        prefetch.request(name);
+    }
+    GraphicObject tree;
+    for (const auto& [layer, name] : std::vector<std::pair<int64_t, std::string>>{
+             {1, "good.png"}, {2, "broken.png"}, {3, "missing.png"}, {4, "a.png"}}) {
+        GraphicObject::create(&tree, {layer})->loadImage(name);
+    }
+    drawTree(tree, ahead, 16.0f / 9.0f);
+    ahead.draws.clear();
+    drawTree(tree, ahead, 16.0f / 9.0f);
+    // Only a.png, never named ahead, was read by the draw; good.png was decoded once.
+    EXPECT_EQ(ahead.reads, 1);
+    EXPECT_EQ(decodes.load(), 2);
+    // The texture made from good.png holds its pixels (its tag stays empty: the backend's
+    // reader never saw it).
+    ASSERT_EQ(ahead.drawnTags(), (std::vector<std::string>{"", "a.png"}));
+    ASSERT_EQ(ahead.textures.size(), 2u);
+    const auto& good = ahead.textures.begin()->second;
+    EXPECT_EQ(good.width, 3);
+    EXPECT_EQ(good.pixels, std::vector<uint8_t>(3 * 2 * 4, 0x41));
+    EXPECT_EQ(reports,
+              (std::vector<std::string>{"broken.png: not a picture that can be decoded",
+                                        "missing.png: not found in the packs or the game folder"}));
+    PicturePrefetch::Result result;
+    EXPECT_FALSE(prefetch.take("good.png", result));  // taken by the draw
+    prefetch.stop();
+    prefetch.request("b.png");  // stopped: ignored
+    EXPECT_FALSE(prefetch.take("b.png", result));
+    tree.deleteAll();
     pictureFailures().setSink(nullptr);
 }
 

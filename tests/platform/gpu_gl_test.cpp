@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <iterator>
 #include <memory>
 #include <string>
 #include <vector>
@@ -159,6 +160,92 @@ TEST_F(GlGpuTest, StencilWriteThenTestShowsOnlyOverMarkedPixels) {
     EXPECT_EQ(p.at(7 * kW / 8, y), 0x000000FFu);  // never marked
 }
 
+TEST_F(GlGpuTest, StencilSequencesShowTheSameOnScreenAndInARenderTarget) {
+    // Whole-target writes, partial writes after them and tests that reject everything: each
+    // sequence ends with a test-255 green fill and is checked at the left and right halves.
+    const StencilState write255{true,
+                                StencilFunc::Always,
+                                255,
+                                0xFF,
+                                0xFF,
+                                StencilOp::Keep,
+                                StencilOp::Keep,
+                                StencilOp::Replace};
+    StencilState zero = write255;
+    zero.passOp = StencilOp::Zero;
+    StencilState invert = write255;
+    invert.passOp = StencilOp::Invert;
+    StencilState neverInvert = invert;
+    neverInvert.func = StencilFunc::Never;
+    neverInvert.failOp = StencilOp::Invert;
+    const StencilState test255{
+        true,           StencilFunc::LessEqual, 255, 0xFF, 0xFF, StencilOp::Keep, StencilOp::Keep,
+        StencilOp::Keep};
+    struct Step {
+        StencilState state;
+        bool leftHalfOnly;
+    };
+    struct Case {
+        const char* name;
+        std::vector<Step> steps;
+        bool left, right;  // green shows there
+    };
+    const std::vector<Case> cases = {
+        {"nothing marked", {}, false, false},
+        {"all marked", {{write255, false}}, true, true},
+        {"all marked, left zeroed", {{write255, false}, {zero, true}}, false, true},
+        {"inverted twice", {{invert, false}, {invert, false}}, false, false},
+        {"inverted, left again", {{invert, false}, {invert, true}}, false, true},
+        {"a failing test writes", {{neverInvert, false}}, true, true},
+        {"left marked alone", {{write255, true}}, true, false},
+    };
+    const GpuTexture target = gpu_->createRenderTarget(kW, kH);
+    ASSERT_NE(target, 0u);
+    for (const bool intoTarget : {false, true}) {
+        for (const Case& c : cases) {
+            if (intoTarget) {
+                ASSERT_TRUE(gpu_->beginRenderTarget(target));
+            }
+            gpu_->clear(true, 0, 0, 0, 1, true, 1.0f, true, 0);
+            gpu_->setBlendMode(BlendMode::Alpha);
+            for (const Step& step : c.steps) {
+                gpu_->setStencilState(step.state);
+                fill(-1, 1, step.leftHalfOnly ? 0.0f : 1.0f, -1, 0x00FFFFFFu);
+            }
+            gpu_->setStencilState(test255);
+            fill(-1, 1, 1, -1, 0xFF00FF00u);
+            const Pixels p = read();
+            const std::string where = std::string(c.name) + (intoTarget ? " (target)" : "");
+            EXPECT_EQ(p.at(kW / 4, kH / 2), c.left ? 0x00FF00FFu : 0x000000FFu) << where;
+            EXPECT_EQ(p.at(3 * kW / 4, kH / 2), c.right ? 0x00FF00FFu : 0x000000FFu) << where;
+            if (intoTarget) gpu_->endRenderTarget();
+        }
+    }
+    gpu_->destroyTexture(target);
+}
+
+TEST_F(GlGpuTest, TexelExactQuadsShowTheirTexelsAndOthersStillFilter) {
+    // Four texels, black to white in red.
+    const uint8_t bgra[] = {0, 0, 0, 255, 0, 0, 85, 255, 0, 0, 170, 255, 0, 0, 255, 255};
+    const GpuTexture t = gpu_->createTexture(4, 1, bgra);
+    ASSERT_NE(t, 0u);
+    const float px = 2.0f / kW;
+    const float py = 2.0f / kH;
+    GpuVertex v[4];
+    // Pixels 8..11 of row 2: one texel each.
+    rect(v, -1 + 8 * px, 1 - 2 * py, -1 + 12 * px, 1 - 3 * py);
+    gpu_->drawQuad(t, v, ShadeMode::TextureAlphaModulate);
+    // Half a pixel to the right on row 6: the texels mix with their neighbours.
+    rect(v, -1 + 8.5f * px, 1 - 6 * py, -1 + 12.5f * px, 1 - 7 * py);
+    gpu_->drawQuad(t, v, ShadeMode::TextureAlphaModulate);
+    const Pixels p = read();
+    for (int i = 0; i < 4; ++i) {
+        EXPECT_EQ(p.at(8 + i, 2) >> 24, static_cast<uint32_t>(i * 85)) << "texel " << i;
+    }
+    EXPECT_NEAR(static_cast<int>(p.at(10, 6) >> 24), (85 + 170) / 2, 3);
+    gpu_->destroyTexture(t);
+}
+
 TEST_F(GlGpuTest, RenderTargetHoldsThePictureTheSameWayUpAndRestoresTheScreen) {
     const GpuTexture target = gpu_->createRenderTarget(16, 16);
     ASSERT_NE(target, 0u);
@@ -275,20 +362,22 @@ TEST_F(GlGpuTest, ManyTexturesInARowEachShowTheirOwnPixels) {
         EXPECT_NEAR(static_cast<int>((got >> 8) & 0xFF), b, 2) << "column " << i;
     }
     // Quads that go back and forth between a few textures under one state (glyphs on several
-    // glyph pages) share draw calls: up to four textures a call, each quad its own pixels.
+    // glyph pages) share draw calls: up to eight textures a call, each quad its own pixels.
     gpu_->clear(true, 0, 0, 0, 1, true, 1.0f, true, 0);
     const uint64_t before = gpu_->drawCalls();
-    const int order[] = {0, 1, 0, 2, 3, 1, 4, 0};  // the fifth texture starts a second call
-    for (int i = 0; i < 8; ++i) {
+    const int order[] = {0, 1, 0, 2, 3, 1, 4, 5, 6, 7, 8, 0};  // the ninth starts a second call
+    constexpr int kQuads = static_cast<int>(std::size(order));
+    for (int i = 0; i < kQuads; ++i) {
         GpuVertex v[4];
-        const float left = -1.0f + 2.0f * i / 8;
-        rect(v, left, 1, left + 2.0f / 8, -1, 0x80FFFFFFu);
+        const float left = -1.0f + 2.0f * i / kQuads;
+        // Tinted (not white) like glyphs, so not the plain one-texture program.
+        rect(v, left, 1, left + 2.0f / kQuads, -1, 0x80FEFEFEu);
         gpu_->drawQuad(textures[static_cast<size_t>(order[i])], v, ShadeMode::TextureAlphaModulate);
     }
     const Pixels mixed = read();
     EXPECT_EQ(gpu_->drawCalls() - before, 2u);
-    for (int i = 0; i < 8; ++i) {
-        const uint32_t got = mixed.at(static_cast<int>((i + 0.5f) * kW / 8), kH / 2);
+    for (int i = 0; i < kQuads; ++i) {
+        const uint32_t got = mixed.at(static_cast<int>((i + 0.5f) * kW / kQuads), kH / 2);
         EXPECT_NEAR(static_cast<int>((got >> 16) & 0xFF), (255 - order[i] * 12) * 128 / 255, 2)
             << "quad " << i;
     }

@@ -5,8 +5,10 @@
 #include <GL/glext.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstddef>
 #include <cstring>
+#include <iterator>
 #include <string>
 #include <unordered_map>
 
@@ -24,15 +26,14 @@ layout(location = 3) in uint aMode;
 out vec4 vColour;
 out vec2 vTexCoord;
 flat out vec2 vWeights;
-flat out vec4 vUnit;
+flat out uint vUnit;
 void main() {
     gl_Position = aPosition;
     vColour = aColour;
     vTexCoord = aTexCoord;
+    // The low byte is the shading mode, the next one the texture unit within the batch.
     uint mode = aMode & 0xFFu;
-    uint unit = aMode >> 8;
-    vUnit = vec4(unit == 0u ? 1.0 : 0.0, unit == 1u ? 1.0 : 0.0, unit == 2u ? 1.0 : 0.0,
-                 unit == 3u ? 1.0 : 0.0);
+    vUnit = aMode >> 8;
     // x: how much of the colour comes from the vertex instead of the texture; y: how much the
     // texture's alpha counts (modes: 0 texture alpha x vertex alpha, 1 vertex alpha only,
     // 2 vertex colour, 3 vertex colour with texture alpha x vertex alpha: glyph coverage in
@@ -50,15 +51,15 @@ void main() {
 // otherwise change texture (and draw call) at almost every character. A batch may therefore
 // hold up to kMaxBatchTextures textures, drawn by a program that samples every one of them and
 // keeps the quad's own (weights again, no branches). Only such batches pay the extra samples;
-// a batch of one texture, like any full-screen picture, uses the one-sample program.
-constexpr int kMaxBatchTextures = 4;
+// a batch of one texture, like any full-screen picture, uses a one-sample program.
+constexpr int kMaxBatchTextures = 8;
 
 std::string fragmentShader(int units) {
     std::string text = R"(#version 330 core
 in vec4 vColour;
 in vec2 vTexCoord;
 flat in vec2 vWeights;
-flat in vec4 vUnit;
+flat in uint vUnit;
 uniform sampler2D uTexture[)" +
                        std::to_string(units) + R"(];
 out vec4 fragColour;
@@ -67,10 +68,10 @@ void main() {
     if (units == 1) {
         text += "textureLod(uTexture[0], vTexCoord, 0.0);\n";
     } else {
-        static const char* const kComponent[] = {"x", "y", "z", "w"};
         for (int i = 0; i < units; ++i) {
-            text += std::string(i ? " + " : "") + "textureLod(uTexture[" + std::to_string(i) +
-                    "], vTexCoord, 0.0) * vUnit." + kComponent[i];
+            const std::string n = std::to_string(i);
+            text += std::string(i ? " + " : "") + "textureLod(uTexture[" + n +
+                    "], vTexCoord, 0.0) * float(vUnit == " + n + "u)";
         }
         text += ";\n";
     }
@@ -80,6 +81,17 @@ void main() {
 )";
     return text;
 }
+
+// Texture times vertex colour, nothing else: the common picture draw.
+const char* const kPlainFragmentShader = R"(#version 330 core
+in vec4 vColour;
+in vec2 vTexCoord;
+uniform sampler2D uTexture;
+out vec4 fragColour;
+void main() {
+    fragColour = texture(uTexture, vTexCoord) * vColour;
+}
+)";
 
 GLenum glFunc(StencilFunc f) {
     switch (f) {
@@ -154,10 +166,44 @@ GLuint compileShader(GLenum kind, const char* text, std::string& error) {
     return shader;
 }
 
+// A program of the vertex shader and `fragmentText`, whose sampler uniform `uTexture` (an
+// array of `units` when there are several) samples units 0, 1...
+GLuint buildProgram(const char* fragmentText, int units, std::string& error) {
+    GLuint vs = compileShader(GL_VERTEX_SHADER, kVertexShader, error);
+    if (!vs) return 0;
+    GLuint fs = compileShader(GL_FRAGMENT_SHADER, fragmentText, error);
+    if (!fs) {
+        glDeleteShader(vs);
+        return 0;
+    }
+    GLuint program = glCreateProgram();
+    glAttachShader(program, vs);
+    glAttachShader(program, fs);
+    glLinkProgram(program);
+    glDeleteShader(vs);
+    glDeleteShader(fs);
+    GLint linked = 0;
+    glGetProgramiv(program, GL_LINK_STATUS, &linked);
+    if (!linked) {
+        char log[1024] = {};
+        glGetProgramInfoLog(program, sizeof log - 1, nullptr, log);
+        error = std::string("shader program does not link: ") + log;
+        glDeleteProgram(program);
+        return 0;
+    }
+    glUseProgram(program);
+    glUniform1i(glGetUniformLocation(program, "uTexture"), 0);
+    for (int unit = 1; unit < units; ++unit) {
+        const std::string name = "uTexture[" + std::to_string(unit) + "]";
+        glUniform1i(glGetUniformLocation(program, name.c_str()), unit);
+    }
+    return program;
+}
+
 struct TextureEntry {
     GLuint texture = 0;
     GLuint framebuffer = 0;   // render targets only
-    GLuint depthStencil = 0;  // render targets only
+    GLuint depthStencil = 0;  // render targets only, made when a draw first needs it
     int32_t width = 0;
     int32_t height = 0;
     bool opaque = false;  // every texel's alpha is 255
@@ -165,10 +211,18 @@ struct TextureEntry {
 
 struct TargetFrame {
     GLuint framebuffer = 0;
+    GpuTexture target = 0;  // 0: the window
     int32_t width = 0;
     int32_t height = 0;
     int32_t viewport[4] = {0, 0, 0, 0};
     bool flipped = false;
+    // Depth and stencil as the last clear left them, everywhere, and nothing of them in GL's
+    // buffer yet: draws whose tests that uniform content decides run without the tests (a
+    // software rasterizer then neither reads nor writes the depth-stencil buffer), and the
+    // buffer is filled only when a draw's outcome would depend on the pixel.
+    bool depthStencilKnown = false;
+    float depth = 1.0f;
+    uint8_t stencil = 0;
 };
 
 class GlGpu final : public Gpu {
@@ -177,11 +231,14 @@ class GlGpu final : public Gpu {
         for (auto& [id, entry] : textures_) {
             release(entry);
         }
+        if (samplerLinear_) glDeleteSamplers(1, &samplerLinear_);
+        if (samplerNearest_) glDeleteSamplers(1, &samplerNearest_);
         if (vertexBuffer_) glDeleteBuffers(1, &vertexBuffer_);
         if (vertexArray_) glDeleteVertexArrays(1, &vertexArray_);
         for (GLuint program : programs_) {
             if (program) glDeleteProgram(program);
         }
+        if (plainProgram_) glDeleteProgram(plainProgram_);
     }
 
     bool init(std::string& error) {
@@ -211,21 +268,14 @@ class GlGpu final : public Gpu {
         }
         caps_.stencilBits = stencilBits;
 
-        GLuint vs = compileShader(GL_VERTEX_SHADER, kVertexShader, error);
-        if (!vs) return false;
         for (size_t i = 0; i < std::size(programs_); ++i) {
-            const int units = kProgramUnits[i];
-            const std::string text = fragmentShader(units);
-            programs_[i] = linkProgram(vs, text.c_str(), error);
-            if (!programs_[i]) break;
-            glUseProgram(programs_[i]);
-            for (int unit = 0; unit < units; ++unit) {
-                const std::string name = "uTexture[" + std::to_string(unit) + "]";
-                glUniform1i(glGetUniformLocation(programs_[i], name.c_str()), unit);
-            }
+            programs_[i] =
+                buildProgram(fragmentShader(kProgramUnits[i]).c_str(), kProgramUnits[i], error);
+            if (!programs_[i]) return false;
         }
-        glDeleteShader(vs);
-        if (!programs_[std::size(programs_) - 1]) return false;
+        plainProgram_ = buildProgram(kPlainFragmentShader, 1, error);
+        if (!plainProgram_) return false;
+        glUseProgram(programs_[0]);
 
         glGenVertexArrays(1, &vertexArray_);
         glBindVertexArray(vertexArray_);
@@ -245,6 +295,17 @@ class GlGpu final : public Gpu {
         glEnableVertexAttribArray(3);
         glVertexAttribIPointer(3, 1, GL_UNSIGNED_INT, sizeof(PackedVertex),
                                reinterpret_cast<void*>(offsetof(PackedVertex, mode)));
+
+        glGenSamplers(1, &samplerLinear_);
+        glGenSamplers(1, &samplerNearest_);
+        for (GLuint sampler : {samplerLinear_, samplerNearest_}) {
+            const GLint filter = sampler == samplerNearest_ ? GL_NEAREST : GL_LINEAR;
+            glSamplerParameteri(sampler, GL_TEXTURE_MIN_FILTER, filter);
+            glSamplerParameteri(sampler, GL_TEXTURE_MAG_FILTER, filter);
+            glSamplerParameteri(sampler, GL_TEXTURE_WRAP_S, GL_CLAMP_TO_EDGE);
+            glSamplerParameteri(sampler, GL_TEXTURE_WRAP_T, GL_CLAMP_TO_EDGE);
+        }
+        glBindSampler(0, samplerLinear_);
 
         glDisable(GL_CULL_FACE);
         glDisable(GL_SCISSOR_TEST);
@@ -317,16 +378,10 @@ class GlGpu final : public Gpu {
         glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA8, width, height, 0, GL_BGRA, GL_UNSIGNED_BYTE,
                      nullptr);
         glBindTexture(GL_TEXTURE_2D, 0);
-        glGenRenderbuffers(1, &entry.depthStencil);
-        glBindRenderbuffer(GL_RENDERBUFFER, entry.depthStencil);
-        glRenderbufferStorage(GL_RENDERBUFFER, GL_DEPTH24_STENCIL8, width, height);
-        glBindRenderbuffer(GL_RENDERBUFFER, 0);
         glGenFramebuffers(1, &entry.framebuffer);
         glBindFramebuffer(GL_FRAMEBUFFER, entry.framebuffer);
         glFramebufferTexture2D(GL_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, GL_TEXTURE_2D, entry.texture,
                                0);
-        glFramebufferRenderbuffer(GL_FRAMEBUFFER, GL_DEPTH_STENCIL_ATTACHMENT, GL_RENDERBUFFER,
-                                  entry.depthStencil);
         const bool complete = glCheckFramebufferStatus(GL_FRAMEBUFFER) == GL_FRAMEBUFFER_COMPLETE;
         glBindFramebuffer(GL_FRAMEBUFFER, current().framebuffer);
         if (!complete || glGetError() != GL_NO_ERROR) {
@@ -375,6 +430,7 @@ class GlGpu final : public Gpu {
         flush();
         TargetFrame frame;
         frame.framebuffer = it->second.framebuffer;
+        frame.target = target;
         frame.width = it->second.width;
         frame.height = it->second.height;
         frame.viewport[2] = frame.width;
@@ -414,6 +470,15 @@ class GlGpu final : public Gpu {
     void clear(bool colour, float r, float g, float b, float a, bool depth, float depthValue,
                bool stencil, uint8_t stencilValue) override {
         flush();
+        TargetFrame& frame = current();
+        // Depth and stencil cleared together (or one of them while the other is still a known
+        // value) need no work now: see TargetFrame.
+        if ((depth && stencil) || (frame.depthStencilKnown && (depth || stencil))) {
+            if (depth) frame.depth = depthValue;
+            if (stencil) frame.stencil = stencilValue;
+            frame.depthStencilKnown = true;
+            depth = stencil = false;
+        }
         GLbitfield mask = 0;
         if (colour) {
             glClearColor(r, g, b, a);
@@ -457,11 +522,15 @@ class GlGpu final : public Gpu {
     void drawQuad(GpuTexture texture, const GpuVertex (&vertices)[4], ShadeMode mode) override {
         GLuint glTexture = 0;
         bool opaqueTexture = false;
+        int32_t textureWidth = 0;
+        int32_t textureHeight = 0;
         if (texture != 0) {
             auto it = textures_.find(texture);
             if (it == textures_.end()) return;
             glTexture = it->second.texture;
             opaqueTexture = it->second.opaque;
+            textureWidth = it->second.width;
+            textureHeight = it->second.height;
         }
         if (mode != ShadeMode::VertexColour && glTexture == 0) {
             mode = ShadeMode::VertexColour;
@@ -477,16 +546,7 @@ class GlGpu final : public Gpu {
                 opaque = opaque && (v.diffuse >> 24) == 0xFF;
             if (opaque) want.blend = BlendMode::Off;
         }
-        // Quads that sample no texture join any batch; the others one that samples their
-        // texture or still has a unit free.
-        int unit = glTexture == 0 ? 0 : batchUnit(glTexture);
-        if (!pending_.empty() &&
-            (!(pendingState_ == want) || pending_.size() + 6 > kMaxBatchVertices || unit < 0)) {
-            flush();
-            unit = glTexture == 0 ? 0 : batchUnit(glTexture);
-        }
-        if (pending_.empty()) pendingState_ = want;
-        const uint32_t shading = static_cast<uint32_t>(mode) | static_cast<uint32_t>(unit) << 8;
+        const uint32_t shading = static_cast<uint32_t>(mode);
         // Transformed here so that quads with different world matrices share one draw.
         const GpuMatrix m = multiply(world_, viewProjection_);
         const float flip = current().flipped ? -1.0f : 1.0f;
@@ -502,6 +562,32 @@ class GlGpu final : public Gpu {
             corner[i].v = v.v;
             corner[i].mode = shading;
         }
+        if (!resolveDepthStencil(want, corner)) return;  // the stencil test rejects all of it
+        if (glTexture != 0) {
+            want.nearest = texelExact(corner, textureWidth, textureHeight);
+            want.plain = mode == ShadeMode::TextureAlphaModulate;
+            for (const GpuVertex& v : vertices)
+                want.plain = want.plain && (v.diffuse & 0xFFFFFFu) == 0xFFFFFFu;
+        } else if (!pending_.empty()) {
+            want.nearest = pendingState_.nearest;  // samples nothing: joins either kind
+        }
+        if (!pending_.empty() &&
+            (!(pendingState_ == want) || pending_.size() + 6 > kMaxBatchVertices)) {
+            flush();
+        }
+        // Quads that sample no texture join any batch; the others one that samples their
+        // texture or still has a unit free (the plain program has one unit).
+        if (glTexture != 0) {
+            const int units = want.plain ? 1 : kMaxBatchTextures;
+            int unit = batchUnit(glTexture, units);
+            if (unit < 0) {
+                flush();
+                unit = batchUnit(glTexture, units);
+            }
+            for (PackedVertex& c : corner)
+                c.mode |= static_cast<uint32_t>(unit) << 8;
+        }
+        if (pending_.empty()) pendingState_ = want;
         // The strip 0-1-2-3 as two triangles.
         static constexpr int kOrder[6] = {0, 1, 2, 2, 1, 3};
         for (int i : kOrder)
@@ -511,17 +597,25 @@ class GlGpu final : public Gpu {
     void flush() override {
         if (pending_.empty()) return;
         applyState(pendingState_, false);
-        size_t program = 0;
-        while (kProgramUnits[program] < batchTextureCount_)
-            ++program;
-        glUseProgram(programs_[program]);
+        GLuint program = plainProgram_;
+        int units = 1;
+        if (!pendingState_.plain) {
+            size_t i = 0;
+            while (kProgramUnits[i] < batchTextureCount_)
+                ++i;
+            program = programs_[i];
+            units = kProgramUnits[i];
+        }
+        glUseProgram(program);
         // Units the batch does not use repeat its last texture (their weight is 0).
-        for (int unit = 0; unit < kProgramUnits[program]; ++unit) {
+        const GLuint sampler = pendingState_.nearest ? samplerNearest_ : samplerLinear_;
+        for (int unit = 0; unit < units; ++unit) {
             glActiveTexture(GL_TEXTURE0 + unit);
             glBindTexture(GL_TEXTURE_2D,
                           batchTextureCount_ == 0
                               ? 0
                               : batchTextures_[std::min(unit, batchTextureCount_ - 1)]);
+            glBindSampler(unit, sampler);
         }
         glActiveTexture(GL_TEXTURE0);
         glBindVertexArray(vertexArray_);
@@ -583,6 +677,12 @@ class GlGpu final : public Gpu {
         StencilState stencil;
         bool depthTest = true;
         bool depthWrite = false;
+        // Every pixel centre falls on a texel centre: nearest sampling gives the same pixels
+        // as linear, at a fraction of a software rasterizer's cost.
+        bool nearest = false;
+        // The quad's colour is the texture's times the vertex colour (white vertices): drawn by
+        // the plain program, which a software rasterizer runs on its fastest paths.
+        bool plain = false;
         bool operator==(const DrawState&) const = default;
     };
 
@@ -627,6 +727,176 @@ class GlGpu final : public Gpu {
             }
         }
         applied_ = want;
+    }
+
+    // Decides the depth and stencil work of a quad against a target whose depth-stencil content
+    // is a known uniform value: the tests then come out the same at every pixel, so the quad is
+    // drawn without them (or not at all), and a stencil write that covers the whole target only
+    // changes the known value. Anything else fills the real buffer first. False: the quad draws
+    // nothing.
+    bool resolveDepthStencil(DrawState& want, const PackedVertex (&corner)[4]) {
+        TargetFrame& frame = current();
+        if (!frame.depthStencilKnown) {
+            ensureDepthStencil(frame);
+            return true;
+        }
+        // Depth is clamped to 0..1 and compared less-or-equal: against 1 or more every fragment
+        // passes. Writes only happen where the test is on.
+        bool real = want.depthTest && (want.depthWrite || frame.depth < 1.0f);
+        uint8_t after = frame.stencil;
+        bool passes = true;
+        const StencilState& s = want.stencil;
+        if (!real && s.enabled) {
+            const uint8_t mine = s.reference & s.readMask;
+            const uint8_t stored = frame.stencil & s.readMask;
+            passes = compare(s.func, mine, stored);
+            const uint8_t written =
+                applyOp(passes ? s.passOp : s.failOp, frame.stencil, s.reference);
+            after = static_cast<uint8_t>((written & s.writeMask) | (frame.stencil & ~s.writeMask));
+            if (after != frame.stencil && !coversTarget(corner)) real = true;
+        }
+        if (real) {
+            materializeDepthStencil(frame);
+            return true;
+        }
+        frame.stencil = after;
+        want.stencil = StencilState{};
+        want.stencil.enabled = false;
+        want.depthTest = false;
+        want.depthWrite = false;
+        return passes;
+    }
+
+    static bool compare(StencilFunc func, uint8_t mine, uint8_t stored) {
+        switch (func) {
+            case StencilFunc::Never:
+                return false;
+            case StencilFunc::Less:
+                return mine < stored;
+            case StencilFunc::Equal:
+                return mine == stored;
+            case StencilFunc::LessEqual:
+                return mine <= stored;
+            case StencilFunc::Greater:
+                return mine > stored;
+            case StencilFunc::NotEqual:
+                return mine != stored;
+            case StencilFunc::GreaterEqual:
+                return mine >= stored;
+            case StencilFunc::Always:
+                break;
+        }
+        return true;
+    }
+
+    static uint8_t applyOp(StencilOp op, uint8_t value, uint8_t reference) {
+        switch (op) {
+            case StencilOp::Zero:
+                return 0;
+            case StencilOp::Replace:
+                return reference;
+            case StencilOp::Increment:
+                return value == 255 ? value : static_cast<uint8_t>(value + 1);
+            case StencilOp::Decrement:
+                return value == 0 ? value : static_cast<uint8_t>(value - 1);
+            case StencilOp::Invert:
+                return static_cast<uint8_t>(~value);
+            case StencilOp::Keep:
+                break;
+        }
+        return value;
+    }
+
+    // Whether the quad covers every pixel centre of the current target (the viewport being the
+    // whole target): the four points half a pixel in from its corners lie inside the quad.
+    bool coversTarget(const PackedVertex (&corner)[4]) const {
+        const TargetFrame& f = current();
+        if (f.viewport[0] != 0 || f.viewport[1] != 0 || f.viewport[2] != f.width ||
+            f.viewport[3] != f.height || f.width <= 0 || f.height <= 0) {
+            return false;
+        }
+        double x[4], y[4];
+        for (int i = 0; i < 4; ++i) {
+            if (!(corner[i].w > 0.0f)) return false;
+            x[i] = static_cast<double>(corner[i].x) / corner[i].w;
+            y[i] = static_cast<double>(corner[i].y) / corner[i].w;
+        }
+        // The strip 0-1-2-3 outlines the polygon 0-1-3-2.
+        static constexpr int kRing[5] = {0, 1, 3, 2, 0};
+        const double px = 1.0 - 0.5 / f.width;
+        const double py = 1.0 - 0.5 / f.height;
+        double sign = 0.0;
+        for (int e = 0; e < 4; ++e) {
+            const int a = kRing[e];
+            const int b = kRing[e + 1];
+            for (const double cx : {-px, px}) {
+                for (const double cy : {-py, py}) {
+                    const double cross = (x[b] - x[a]) * (cy - y[a]) - (y[b] - y[a]) * (cx - x[a]);
+                    if (cross == 0.0) continue;
+                    if (sign == 0.0) sign = cross;
+                    if ((cross > 0.0) != (sign > 0.0)) return false;
+                }
+            }
+        }
+        return sign != 0.0;
+    }
+
+    // Whether the quad puts its texels one to one on pixels: an axis-aligned rectangle on whole
+    // pixels, as many pixels as texels on each side, texel edges on pixel edges.
+    bool texelExact(const PackedVertex (&c)[4], int32_t textureWidth, int32_t textureHeight) const {
+        const TargetFrame& f = current();
+        double px[4], py[4], tx[4], ty[4];
+        for (int i = 0; i < 4; ++i) {
+            if (!(c[i].w > 0.0f) || c[i].w != c[0].w) return false;
+            px[i] =
+                f.viewport[0] + (static_cast<double>(c[i].x) / c[i].w + 1.0) * 0.5 * f.viewport[2];
+            py[i] =
+                f.viewport[1] + (static_cast<double>(c[i].y) / c[i].w + 1.0) * 0.5 * f.viewport[3];
+            tx[i] = static_cast<double>(c[i].u) * textureWidth;
+            ty[i] = static_cast<double>(c[i].v) * textureHeight;
+        }
+        auto same = [](double a, double b) { return std::abs(a - b) < 1e-3; };
+        auto whole = [&same](double a) { return same(a, std::round(a)); };
+        for (int i = 0; i < 4; ++i) {
+            if (!whole(px[i]) || !whole(py[i]) || !whole(tx[i]) || !whole(ty[i])) return false;
+        }
+        // Corners 0-1 and 2-3 are rows, 0-2 and 1-3 columns, in the picture and on screen.
+        if (!same(py[0], py[1]) || !same(py[2], py[3]) || !same(px[0], px[2]) ||
+            !same(px[1], px[3]) || !same(ty[0], ty[1]) || !same(ty[2], ty[3]) ||
+            !same(tx[0], tx[2]) || !same(tx[1], tx[3])) {
+            return false;
+        }
+        return same(std::abs(px[1] - px[0]), std::abs(tx[1] - tx[0])) &&
+               same(std::abs(py[2] - py[0]), std::abs(ty[2] - ty[0]));
+    }
+
+    // A render target gets its depth-stencil buffer when a draw first needs one.
+    void ensureDepthStencil(const TargetFrame& frame) {
+        if (frame.target == 0) return;
+        auto it = textures_.find(frame.target);
+        if (it == textures_.end() || it->second.depthStencil != 0) return;
+        flush();
+        TextureEntry& entry = it->second;
+        glGenRenderbuffers(1, &entry.depthStencil);
+        glBindRenderbuffer(GL_RENDERBUFFER, entry.depthStencil);
+        glRenderbufferStorage(GL_RENDERBUFFER, GL_DEPTH24_STENCIL8, entry.width, entry.height);
+        glBindRenderbuffer(GL_RENDERBUFFER, 0);
+        glFramebufferRenderbuffer(GL_FRAMEBUFFER, GL_DEPTH_STENCIL_ATTACHMENT, GL_RENDERBUFFER,
+                                  entry.depthStencil);
+    }
+
+    // Puts the known depth and stencil values into the buffer, for draws that need it per pixel.
+    void materializeDepthStencil(TargetFrame& frame) {
+        flush();
+        ensureDepthStencil(frame);
+        frame.depthStencilKnown = false;
+        glDepthMask(GL_TRUE);
+        glClearDepth(frame.depth);
+        glStencilMask(0xFF);
+        glClearStencil(frame.stencil);
+        glClear(GL_DEPTH_BUFFER_BIT | GL_STENCIL_BUFFER_BIT);
+        glDepthMask(applied_.depthWrite ? GL_TRUE : GL_FALSE);
+        glStencilMask(applied_.stencil.writeMask);
     }
 
     bool sizeAllowed(int32_t width, int32_t height) const {
@@ -677,44 +947,26 @@ class GlGpu final : public Gpu {
         glViewport(f.viewport[0], y, f.viewport[2], f.viewport[3]);
     }
 
-    // The unit a texture samples from in the pending batch, adding it when a unit is free;
-    // -1 when the batch is full.
-    int batchUnit(GLuint texture) {
+    GpuCaps caps_;
+    // The unit a texture samples from in the pending batch, adding it when fewer than `units`
+    // are taken; -1 when they all are.
+    int batchUnit(GLuint texture, int units) {
         for (int i = 0; i < batchTextureCount_; ++i) {
             if (batchTextures_[i] == texture) return i;
         }
-        if (batchTextureCount_ == kMaxBatchTextures) return -1;
+        if (batchTextureCount_ >= units) return -1;
         batchTextures_[batchTextureCount_] = texture;
         return batchTextureCount_++;
     }
 
-    static GLuint linkProgram(GLuint vertexShader, const char* fragmentText, std::string& error) {
-        GLuint fs = compileShader(GL_FRAGMENT_SHADER, fragmentText, error);
-        if (!fs) return 0;
-        GLuint program = glCreateProgram();
-        glAttachShader(program, vertexShader);
-        glAttachShader(program, fs);
-        glLinkProgram(program);
-        glDeleteShader(fs);
-        GLint linked = 0;
-        glGetProgramiv(program, GL_LINK_STATUS, &linked);
-        if (!linked) {
-            char log[1024] = {};
-            glGetProgramInfoLog(program, sizeof log - 1, nullptr, log);
-            error = std::string("shader program does not link: ") + log;
-            glDeleteProgram(program);
-            return 0;
-        }
-        return program;
-    }
-
-    // Texture units of each program: a batch uses the first program with enough of them.
-    static constexpr int kProgramUnits[] = {1, 2, kMaxBatchTextures};
-
-    GpuCaps caps_;
+    // Texture units of the general programs: a batch uses the first with enough of them.
+    static constexpr int kProgramUnits[] = {1, 2, 4, kMaxBatchTextures};
     GLuint programs_[std::size(kProgramUnits)] = {};
+    GLuint plainProgram_ = 0;
     GLuint vertexArray_ = 0;
     GLuint vertexBuffer_ = 0;
+    GLuint samplerLinear_ = 0;
+    GLuint samplerNearest_ = 0;
     std::unordered_map<GpuTexture, TextureEntry> textures_;
     GpuTexture nextId_ = 1;
     std::vector<TargetFrame> stack_ = std::vector<TargetFrame>(1);

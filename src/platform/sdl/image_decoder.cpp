@@ -29,10 +29,21 @@ using RwPtr = std::unique_ptr<SDL_RWops, RwDeleter>;
 constexpr int64_t kMaxJpegScanPixels = kMaxImagePixels * 16;
 
 // The codec libraries are loaded once, before the first decode, so that decoders running on
-// several threads never race on loading them.
+// several threads never race on loading them. The pixel formats the decoders' surfaces use are
+// held for the whole run as well: SDL shares one format object per layout among all surfaces,
+// and a decode on another thread then never frees one that this decode is about to take (nor
+// pays to build it again).
 void loadImageCodecs() {
     static std::once_flag once;
-    std::call_once(once, [] { IMG_Init(IMG_INIT_PNG | IMG_INIT_JPG); });
+    std::call_once(once, [] {
+        IMG_Init(IMG_INIT_PNG | IMG_INIT_JPG);
+        for (const uint32_t format :
+             {SDL_PIXELFORMAT_ARGB8888, SDL_PIXELFORMAT_BGRA8888, SDL_PIXELFORMAT_ABGR8888,
+              SDL_PIXELFORMAT_RGBA8888, SDL_PIXELFORMAT_RGB24, SDL_PIXELFORMAT_BGR24,
+              SDL_PIXELFORMAT_RGB888, SDL_PIXELFORMAT_BGR888, SDL_PIXELFORMAT_INDEX8}) {
+            SDL_AllocFormat(format);
+        }
+    });
 }
 
 uint32_t be32(const uint8_t* p) {
