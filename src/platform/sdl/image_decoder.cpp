@@ -4,6 +4,7 @@
 #include <SDL_image.h>
 
 #include <cstring>
+#include <iterator>
 #include <memory>
 #include <mutex>
 #include <new>
@@ -32,17 +33,20 @@ constexpr int64_t kMaxJpegScanPixels = kMaxImagePixels * 16;
 // several threads never race on loading them. The pixel formats the decoders' surfaces use are
 // held for the whole run as well: SDL shares one format object per layout among all surfaces,
 // and a decode on another thread then never frees one that this decode is about to take (nor
-// pays to build it again).
+// pays to build it again). They are kept here, so that the hold is ours to see (the leak
+// checker included).
+constexpr uint32_t kHeldFormats[] = {
+    SDL_PIXELFORMAT_ARGB8888, SDL_PIXELFORMAT_BGRA8888, SDL_PIXELFORMAT_ABGR8888,
+    SDL_PIXELFORMAT_RGBA8888, SDL_PIXELFORMAT_RGB24,    SDL_PIXELFORMAT_BGR24,
+    SDL_PIXELFORMAT_RGB888,   SDL_PIXELFORMAT_BGR888,   SDL_PIXELFORMAT_INDEX8};
+SDL_PixelFormat* heldFormats[std::size(kHeldFormats)] = {};
+
 void loadImageCodecs() {
     static std::once_flag once;
     std::call_once(once, [] {
         IMG_Init(IMG_INIT_PNG | IMG_INIT_JPG);
-        for (const uint32_t format :
-             {SDL_PIXELFORMAT_ARGB8888, SDL_PIXELFORMAT_BGRA8888, SDL_PIXELFORMAT_ABGR8888,
-              SDL_PIXELFORMAT_RGBA8888, SDL_PIXELFORMAT_RGB24, SDL_PIXELFORMAT_BGR24,
-              SDL_PIXELFORMAT_RGB888, SDL_PIXELFORMAT_BGR888, SDL_PIXELFORMAT_INDEX8}) {
-            SDL_AllocFormat(format);
-        }
+        for (size_t i = 0; i < std::size(kHeldFormats); ++i)
+            heldFormats[i] = SDL_AllocFormat(kHeldFormats[i]);
     });
 }
 
