@@ -503,19 +503,22 @@ class FfmpegMovieDecoder final : public MovieDecoder {
 
 }  // namespace
 
-std::unique_ptr<MovieDecoder> MovieDecoder::open(std::shared_ptr<const std::vector<uint8_t>> bytes,
-                                                 std::string& error) {
-    error.clear();
-    if (!bytes) {
-        error = "no data";
+}  // namespace vaxo2::platform
+
+// The module's one entry point, found by name when the runtime loads the module (see
+// movie_module.cpp); the caller owns what it returns.
+extern "C" __attribute__((visibility("default"))) vaxo2::platform::MovieDecoder*
+vaxo2_open_movie_decoder(std::shared_ptr<const std::vector<uint8_t>>* bytes, std::string* error) {
+    using namespace vaxo2::platform;
+    error->clear();
+    if (bytes == nullptr || !*bytes) {
+        *error = "no data";
         return nullptr;
     }
     // FFmpeg's own messages would go to stderr for every damaged packet; the player decides
     // what is worth saying.
     av_log_set_level(AV_LOG_QUIET);
-    auto decoder = std::make_unique<FfmpegMovieDecoder>(std::move(bytes));
-    if (!decoder->openAll(error)) return nullptr;
-    return decoder;
+    auto decoder = std::make_unique<FfmpegMovieDecoder>(std::move(*bytes));
+    if (!decoder->openAll(*error)) return nullptr;
+    return decoder.release();
 }
-
-}  // namespace vaxo2::platform
