@@ -12,6 +12,7 @@
 #include "graphics/picture_prefetch.h"
 #include "graphics/transition.h"
 #include "platform/clock.h"
+#include "platform/movie_decoder.h"
 #include "queue/command_arguments.h"
 #include "queue/command_queue.h"
 #include "queue/layer_path.h"
@@ -66,6 +67,9 @@ void queueAlter(const Args& args, int32_t count, const char* command, queue::Com
         hide.set(*value != 0);
     }
     if (isMovieFile(file)) {
+        // Here on the scenario thread, rather than at the movie's first frame on the render
+        // thread.
+        platform::MovieDecoder::prepare();
         auto movie = addressed<classQue_GraphicAlter_Movie>(args, count, command);
         movie->file = file;
         movie->x = x;

@@ -43,6 +43,10 @@ class MovieDecoder {
     // picture size outside the limits).
     static std::unique_ptr<MovieDecoder> open(std::shared_ptr<const std::vector<uint8_t>> bytes,
                                               std::string& error);
+    // The decoder is a module loaded on first use (a hundred-odd libraries: tens of ms). This
+    // loads it now, so that the thread that opens the first movie does not pay for it. Any
+    // thread, any number of times.
+    static void prepare();
 
     virtual const MovieInfo& info() const = 0;
 

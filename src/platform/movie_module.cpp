@@ -61,11 +61,20 @@ struct MovieModule {
     }
 };
 
+MovieModule& movieModule() {
+    static MovieModule module;
+    return module;
+}
+
 }  // namespace
+
+void MovieDecoder::prepare() {
+    movieModule();
+}
 
 std::unique_ptr<MovieDecoder> MovieDecoder::open(std::shared_ptr<const std::vector<uint8_t>> bytes,
                                                  std::string& error) {
-    static MovieModule module;
+    const MovieModule& module = movieModule();
     if (module.open == nullptr) {
         error = "movies cannot be played: " + module.error;
         return nullptr;
