@@ -37,6 +37,13 @@ inline GlSetup& gl() {
     return setup;
 }
 
+// The GPU of the shared set-up, or null with the benchmark skipped when there is no GL context.
+inline platform::Gpu* gpuOrSkip(benchmark::State& state) {
+    GlSetup& setup = gl();
+    if (!setup.gpu) state.SkipWithError(("no GL context: " + setup.error).c_str());
+    return setup.gpu.get();
+}
+
 // A backend of a 1280x720 screen that makes texture numbers and counts textured quads; what a
 // file holds and decodes to is the benchmark's own.
 class CountingBackend : public graphics::RenderBackend {

@@ -55,8 +55,7 @@ const std::vector<uint8_t>& samplePng() {
     return bytes;
 }
 
-using vaxo2::bench::gl;
-using vaxo2::bench::GlSetup;
+using vaxo2::bench::gpuOrSkip;
 
 void BM_DecodePng1280x720(benchmark::State& state) {
     const std::vector<uint8_t>& png = samplePng();
@@ -74,11 +73,8 @@ void BM_DecodePng1280x720(benchmark::State& state) {
 BENCHMARK(BM_DecodePng1280x720)->Unit(benchmark::kMillisecond);
 
 void BM_DecodeAndUploadPng1280x720(benchmark::State& state) {
-    GlSetup& g = gl();
-    if (!g.gpu) {
-        state.SkipWithError(("no GL context: " + g.error).c_str());
-        return;
-    }
+    Gpu* gpu = gpuOrSkip(state);
+    if (gpu == nullptr) return;
     const std::vector<uint8_t>& png = samplePng();
     BgraImage image;
     std::string error;
@@ -87,10 +83,10 @@ void BM_DecodeAndUploadPng1280x720(benchmark::State& state) {
             state.SkipWithError(error.c_str());
             return;
         }
-        const GpuTexture t = g.gpu->createTexture(image.width, image.height, image.pixels.data());
-        g.gpu->finish();
+        const GpuTexture t = gpu->createTexture(image.width, image.height, image.pixels.data());
+        gpu->finish();
         benchmark::DoNotOptimize(t);
-        g.gpu->destroyTexture(t);
+        gpu->destroyTexture(t);
     }
 }
 BENCHMARK(BM_DecodeAndUploadPng1280x720)->Unit(benchmark::kMillisecond)->UseRealTime();
@@ -98,22 +94,19 @@ BENCHMARK(BM_DecodeAndUploadPng1280x720)->Unit(benchmark::kMillisecond)->UseReal
 // 1500 quads of one small texture, as glyphs are drawn: CPU time of the submission only (the
 // GPU work is waited for outside the timed part).
 void BM_SubmitSmallQuads(benchmark::State& state) {
-    GlSetup& g = gl();
-    if (!g.gpu) {
-        state.SkipWithError(("no GL context: " + g.error).c_str());
-        return;
-    }
+    Gpu* gpu = gpuOrSkip(state);
+    if (gpu == nullptr) return;
     const int count = static_cast<int>(state.range(0));
     std::vector<uint8_t> glyph(32 * 32 * 4, 0xFF);
     // One texture for all quads, or one per quad as separately drawn glyphs have.
     const int textures = state.range(1) != 0 ? count : 1;
     std::vector<GpuTexture> t(static_cast<size_t>(textures));
     for (GpuTexture& texture : t)
-        texture = g.gpu->createTexture(32, 32, glyph.data());
+        texture = gpu->createTexture(32, 32, glyph.data());
     const GpuMatrix identity = {1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1};
-    g.gpu->setViewMatrix(identity);
-    g.gpu->setProjectionMatrix(identity);
-    g.gpu->setBlendMode(BlendMode::Alpha);
+    gpu->setViewMatrix(identity);
+    gpu->setProjectionMatrix(identity);
+    gpu->setBlendMode(BlendMode::Alpha);
     double submitThread = 0, flushThread = 0;
     auto tcpu = [] {
         timespec ts{};
@@ -129,19 +122,18 @@ void BM_SubmitSmallQuads(benchmark::State& state) {
                               {x + 0.03f, y, 0, 0xFFFFFFFFu, 1, 0},
                               {x, y - 0.06f, 0, 0xFFFFFFFFu, 0, 1},
                               {x + 0.03f, y - 0.06f, 0, 0xFFFFFFFFu, 1, 1}};
-            g.gpu->setWorldMatrix(identity);
-            g.gpu->drawQuad(t[static_cast<size_t>(i % textures)], v,
-                            ShadeMode::TextureAlphaModulate);
+            gpu->setWorldMatrix(identity);
+            gpu->drawQuad(t[static_cast<size_t>(i % textures)], v, ShadeMode::TextureAlphaModulate);
         }
         const double t1 = tcpu();
         submitThread += t1 - t0;
         state.PauseTiming();
-        g.gpu->finish();
+        gpu->finish();
         flushThread += tcpu() - t1;
         state.ResumeTiming();
     }
     for (GpuTexture texture : t)
-        g.gpu->destroyTexture(texture);
+        gpu->destroyTexture(texture);
     state.counters["submit_us"] = submitThread * 1e6 / state.iterations();
     state.counters["flush_us"] = flushThread * 1e6 / state.iterations();
 }

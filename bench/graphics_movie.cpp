@@ -50,8 +50,7 @@ const std::shared_ptr<const std::vector<uint8_t>>& clip() {
     return bytes;
 }
 
-using vaxo2::bench::gl;
-using vaxo2::bench::GlSetup;
+using vaxo2::bench::gpuOrSkip;
 
 double cpuSeconds(clockid_t which) {
     timespec ts{};
@@ -90,22 +89,19 @@ void BM_MovieDecodeConvert720p(benchmark::State& state) {
 BENCHMARK(BM_MovieDecodeConvert720p)->Unit(benchmark::kMillisecond);
 
 void BM_MovieUpload720p(benchmark::State& state) {
-    GlSetup& g = gl();
-    if (!g.gpu) {
-        state.SkipWithError(("no GL context: " + g.error).c_str());
-        return;
-    }
+    Gpu* gpu = gpuOrSkip(state);
+    if (gpu == nullptr) return;
     std::vector<uint8_t> picture(1280 * 720 * 4, 0x80);
-    const GpuTexture texture = g.gpu->createTexture(1280, 720, picture.data());
+    const GpuTexture texture = gpu->createTexture(1280, 720, picture.data());
     uint8_t shade = 0;
     const double cpu0 = threadCpuSeconds();
     for (auto _ : state) {
         picture[0] = ++shade;
-        g.gpu->updateTexture(texture, 0, 0, 1280, 720, picture.data());
-        g.gpu->finish();
+        gpu->updateTexture(texture, 0, 0, 1280, 720, picture.data());
+        gpu->finish();
     }
     const double perPicture = (threadCpuSeconds() - cpu0) / state.iterations();
-    g.gpu->destroyTexture(texture);
+    gpu->destroyTexture(texture);
     // The software rasterizer's own threads are not counted here; the playback below counts
     // the whole process.
     state.counters["core_pct_at_30fps"] = perPicture * 30 * 100;
@@ -115,11 +111,8 @@ BENCHMARK(BM_MovieUpload720p)->Unit(benchmark::kMillisecond)->UseRealTime();
 // The whole playback for four seconds of real time: CPU time of the process (decoding thread and
 // this one) over the wall time.
 void BM_MoviePlayback720p30(benchmark::State& state) {
-    GlSetup& g = gl();
-    if (!g.gpu) {
-        state.SkipWithError(("no GL context: " + g.error).c_str());
-        return;
-    }
+    Gpu* gpu = gpuOrSkip(state);
+    if (gpu == nullptr) return;
     Clock& clock = Clock::instance();
     double cpu = 0, wall = 0;
     uint64_t shown = 0, dropped = 0;
@@ -131,7 +124,7 @@ void BM_MoviePlayback720p30(benchmark::State& state) {
             return;
         }
         graphics::MoviePlayer player(std::move(decoder), nullptr);
-        const GpuTexture texture = g.gpu->createTexture(1280, 720, nullptr);
+        const GpuTexture texture = gpu->createTexture(1280, 720, nullptr);
         clock.sleep(200);  // the first pictures are ready
         const double cpu0 = processCpuSeconds();
         const uint32_t start = clock.now();
@@ -140,8 +133,8 @@ void BM_MoviePlayback720p30(benchmark::State& state) {
         while (clock.now() - start < 4000) {
             player.advance(clock.now());
             if (player.picture() && player.pictureSerial() != uploaded) {
-                g.gpu->updateTexture(texture, 0, 0, 1280, 720, player.picture()->bgra.data());
-                g.gpu->finish();
+                gpu->updateTexture(texture, 0, 0, 1280, 720, player.picture()->bgra.data());
+                gpu->finish();
                 uploaded = player.pictureSerial();
                 ++shown;
             }
@@ -150,7 +143,7 @@ void BM_MoviePlayback720p30(benchmark::State& state) {
         cpu += processCpuSeconds() - cpu0;
         wall += (clock.now() - start) / 1000.0;
         dropped += player.picturesDropped();
-        g.gpu->destroyTexture(texture);
+        gpu->destroyTexture(texture);
     }
     state.counters["core_pct"] = 100.0 * cpu / wall;
     state.counters["pictures_shown_per_s"] = shown / wall;
