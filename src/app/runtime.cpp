@@ -37,6 +37,10 @@ namespace {
 constexpr uint32_t kThreadStopMs = 1000;
 constexpr const char* kGameTitle = "Vaxo2";
 constexpr const char* kCursorFile = "system\\ceol.cur";
+constexpr const char* kFirstScript = "Start.vxs";
+// Pictures decoded ahead on this many threads once the window is up (the machine's cores,
+// typically): the render thread only uploads what they made.
+constexpr int kDecodeThreads = 2;
 
 // The sound layers' fades and stream refills, every 100 ms on the ticker thread while any
 // layer plays or fades.
@@ -137,7 +141,10 @@ int Runtime::run() {
     context_->clientWidth = options_.clientWidth;
     context_->clientHeight = options_.clientHeight;
 
+    startPreload();
     if (!createMainWindow()) {
+        preloadThread_.stop(platform::kInfinite);
+        graphics::PicturePrefetch::instance().stop();
         report_.exitCode = 1;
         std::fprintf(stderr, "vaxo2: %s\n", report_.error.c_str());
         queue::setSoundCommandTarget(nullptr);
@@ -284,44 +291,64 @@ uint32_t Runtime::renderThreadProc(platform::WorkerThread& self) {
     clock.becomeDriver();
     // The run's mode: at the end a stepped run hands its waits to the real clock.
     const bool stepped = clock.stepped();
-    // The sound device opens beside the GL context: the audio libraries' probing for a server
-    // that is not there can take as long as the context (up to 100 ms here). Nothing else uses
-    // the sound system until the join below.
+    // The sound device opens beside the GL context and the first frames: the audio libraries'
+    // probing for a server that is not there can take longer than the context (about 100 ms
+    // here in one run out of two). Until it is open the sound commands still drive the
+    // manager, and the mix starts from there once the device pulls. The stepped clock's device
+    // opens at once and keeps every run alike.
     platform::WorkerThread soundOpen([this, stepped](platform::WorkerThread&) {
         sound_->openDevice(stepped);
+        // A sleeping still scene looks at the device at its next frame: make that now.
+        core::requestFrame(*context_);
         return 0u;
     });
     soundOpen.setName("sound-open");
     soundOpen.setClockParticipant(false);
-    soundOpen.start();
+    bool soundJoined = false;
+    auto joinSoundOpen = [&] {
+        soundOpen.stop(platform::kInfinite);
+        soundJoined = true;
+        // No sound device is not fatal: the mix then goes to a device without hardware.
+        if (!sound_->deviceError().empty()) {
+            std::fprintf(stderr, "vaxo2: no sound device (%s); playing on without sound\n",
+                         sound_->deviceError().c_str());
+        }
+        core::Trace::mark("sound");
+    };
+    if (stepped) {
+        sound_->openDevice(stepped);
+        joinSoundOpen();
+    } else {
+        soundOpen.start();
+    }
     std::string error;
     std::unique_ptr<platform::GlContext> gl = window_->createGlContext(error);
     if (!gl) std::fprintf(stderr, "vaxo2: OpenGL context: %s\n", error.c_str());
     const bool usable = device_.check(std::move(gl));
     if (usable) device_.create(window_.get(), 1280, 720, 0);
     core::Trace::mark("gl");
-    // Pictures named by commands are decoded ahead on two threads (the machine's cores), but
-    // only where the device reads them through the resource layer as the prefetch does.
+    // Pictures named by commands are decoded ahead (the threads started with the preload),
+    // but only where the device reads them through the resource layer as the prefetch does.
     const bool prefetch = usable && device_.backend() && device_.backend()->readsLikePrefetch();
     if (prefetch) {
-        graphics::PicturePrefetch::instance().start(graphics::GpuRenderBackend::readPicture,
-                                                    graphics::GpuRenderBackend::decodePicture, 2);
+        graphics::PicturePrefetch::instance().growTo(kDecodeThreads);
+    } else {
+        graphics::PicturePrefetch::instance().stop();
     }
-    // No sound device is not fatal: the mix then goes to a device without hardware.
-    soundOpen.stop(platform::kInfinite);
-    if (!sound_->deviceError().empty()) {
-        std::fprintf(stderr, "vaxo2: no sound device (%s); playing on without sound\n",
-                     sound_->deviceError().c_str());
-    }
-    core::Trace::mark("sound");
     SoundTick soundTick(*sound_, !stepped);
     Ticker& ticker = Ticker::instance();
     ticker.add(&soundTick, 1);
     sound_->manager().setActivityHandler([&ticker] { ticker.wake(); });
     ticker.startTicking();
     if (usable) {
+        // On the real clock the first frame comes at once: the scenario starts after it, and
+        // the loop's cadence below begins from it rather than from a wait before it. Stepped
+        // runs keep their first frame one interval in, so that their recorded timelines stay
+        // as they were.
+        if (!stepped) frameStep();
         uint32_t last = clock.now();
         while (!self.stopRequested()) {
+            if (!soundJoined && sound_->deviceOpen()) joinSoundOpen();
             if (sceneStill_ && !clock.stepped() && !context_->windowClosed) {
                 // Nothing moves and nothing is due: sleep until something asks for a frame
                 // (released commands, a repaint, a thread waiting for a frame boundary, the
@@ -356,6 +383,7 @@ uint32_t Runtime::renderThreadProc(platform::WorkerThread& self) {
             frameStep();
         }
     }
+    if (!soundJoined) joinSoundOpen();
     if (prefetch) graphics::PicturePrefetch::instance().stop();
     // The trees hold textures of this thread's context: release them while it is current.
     {
@@ -498,7 +526,7 @@ void Runtime::writeDueTreeDumps(uint32_t sinceStart) {
 
 uint32_t Runtime::runScenarioScripts() {
     core::AppContext& ctx = *context_;
-    runner_->runScripts(std::string("Start.vxs"));
+    runner_->runScripts(std::string(kFirstScript));
     // A loaded save slot stops the runner; resume from what it restored, under the system's
     // pre-load script, as often as loads happen.
     while (ctx.dataLoadRequested && !ctx.windowClosed && !ctx.quitRequested) {
@@ -531,7 +559,28 @@ void Runtime::waitForDrawnFrame() {
     core::waitForFrameAfter(ctx, ctx.frameStarted.load(), [&ctx] { return ctx.windowClosed != 0; });
 }
 
+void Runtime::startPreload() {
+    // One decode thread while the window comes up, beside the thread that makes it; a second
+    // joins with the GL context, when that thread has finished.
+    graphics::PicturePrefetch::instance().start(graphics::GpuRenderBackend::readPicture,
+                                                graphics::GpuRenderBackend::decodePicture, 1);
+    // A scenario of the caller's own runs no first script.
+    if (hooks_.runScenario) return;
+    preloadThread_.setName("preload");
+    preloadThread_.setClockParticipant(false);
+    preloadThread_.start([this](platform::WorkerThread&) {
+        script::ScriptLoader& loader = runner_->loader();
+        loader.preload(kFirstScript);
+        core::Trace::mark("preloaded", kFirstScript);
+        if (const script::ScriptContext* first = loader.preloadedScript())
+            graphics::prefetchLeadingPictures(*first);
+        return 0u;
+    });
+}
+
 uint32_t Runtime::scenarioThreadProc(platform::WorkerThread&) {
+    // The first script is the preload's until it ends.
+    preloadThread_.stop(platform::kInfinite);
     waitForDrawnFrame();
     core::Trace::mark("scenario");
     report_.scenarioStartFrame = context_->frameDone.load();

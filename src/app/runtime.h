@@ -82,6 +82,9 @@ class Runtime : public DisplayControl {
     uint32_t millisecondsToNextTimedEvent() const;
     uint32_t renderThreadProc(platform::WorkerThread& self);
     uint32_t scenarioThreadProc(platform::WorkerThread& self);
+    // Reads and compiles the first script and starts decoding the pictures it shows first,
+    // while the window and the GL context come up.
+    void startPreload();
     void frameStep();
     void requestDueScreenshots(uint32_t sinceStart);
     void writeDueTreeDumps(uint32_t sinceStart);
@@ -101,6 +104,8 @@ class Runtime : public DisplayControl {
     std::unique_ptr<platform::Cursor> cursor_;
     platform::WorkerThread renderThread_;
     platform::WorkerThread scenarioThread_;
+    // Joined by the scenario thread before it runs the first script (it hands that over).
+    platform::WorkerThread preloadThread_;
     uint32_t runStart_ = 0;
     size_t nextInput_ = 0;
     bool exitPosted_ = false;

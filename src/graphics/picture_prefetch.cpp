@@ -23,7 +23,17 @@ void PicturePrefetch::start(Reader reader, Decoder decoder, int threads) {
     reader_ = std::move(reader);
     decoder_ = std::move(decoder);
     running_ = true;
-    for (int i = 0; i < std::max(1, threads); ++i) {
+    addWorkersLocked(std::max(1, threads));
+}
+
+void PicturePrefetch::growTo(int threads) {
+    std::lock_guard lock(mutex_);
+    if (running_ && static_cast<int>(workers_.size()) < threads)
+        addWorkersLocked(threads - static_cast<int>(workers_.size()));
+}
+
+void PicturePrefetch::addWorkersLocked(int count) {
+    for (int i = 0; i < count; ++i) {
         auto worker = std::make_unique<platform::WorkerThread>();
         worker->setName("decode");
         // Decodes never wait on the clock: the stepped clock need not wait for them.

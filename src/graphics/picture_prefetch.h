@@ -49,6 +49,8 @@ class PicturePrefetch {
     // Starts `threads` workers that read and decode with these; until then requests are
     // ignored.
     void start(Reader reader, Decoder decoder, int threads);
+    // Adds workers up to `threads` while running.
+    void growTo(int threads);
     // Stops the workers (a decode under way finishes first) and drops every result.
     void stop();
     bool running() const;
@@ -71,6 +73,7 @@ class PicturePrefetch {
     void work(Entry& entry);
     void workerLoop(platform::WorkerThread& self);
     void dropOldResults();
+    void addWorkersLocked(int count);
 
     mutable std::mutex mutex_;
     std::condition_variable jobs_;

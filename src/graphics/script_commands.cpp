@@ -20,6 +20,7 @@
 #include "script/flow_commands.h"
 #include "script/input_waiter.h"
 #include "script/interpreter.h"
+#include "script/script_loader.h"
 
 namespace vaxo2::graphics {
 
@@ -98,6 +99,23 @@ void queueAlter(const Args& args, int32_t count, const char* command, queue::Com
 }
 
 }  // namespace
+
+void prefetchLeadingPictures(const script::ScriptContext& script) {
+    // What shows before the first wait; a long set-up is not read through.
+    constexpr size_t kStatements = 64;
+    const auto namesPicture = [](std::string_view command) {
+        return command == "Graphic" || command == "GraphicAlter";
+    };
+    const auto waits = [](std::string_view command) {
+        return command == "Wait" || command == "KeyWait" || command == "GraphicWait" ||
+               command == "Transition";
+    };
+    // No more than the prefetch keeps untaken, or the first would be dropped again.
+    for (const std::string& file : script::leadingFileArguments(
+             script, namesPicture, waits, kStatements, PicturePrefetch::kKeptResults)) {
+        if (!isMovieFile(file)) PicturePrefetch::instance().request(file);
+    }
+}
 
 bool isMovieFile(const std::string& file) {
     if (file.size() < 4) {

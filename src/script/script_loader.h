@@ -6,6 +6,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace vaxo2::platform {
@@ -15,6 +16,7 @@ class DynamicLibrary;
 namespace vaxo2::script {
 
 struct ScriptContext;
+struct ScriptImage;
 class ScriptHost;
 
 // The pre-converter plugin "libText2vxs.so" (C ABI). ScriptPreConvert gets the script name,
@@ -59,11 +61,21 @@ class PreConverter {
     std::unique_ptr<platform::DynamicLibrary> library_;
 };
 
+// The File arguments of the statements of `context` whose command `wanted` accepts, from the
+// first statement up to one whose command `ends` accepts (or `statements` of them), in order
+// and without repeats, at most `limit` of them: what a script is about to show, guessed
+// without running it. Arguments that bind to no string are passed over.
+std::vector<std::string> leadingFileArguments(const ScriptContext& context,
+                                              const std::function<bool(std::string_view)>& wanted,
+                                              const std::function<bool(std::string_view)>& ends,
+                                              size_t statements, size_t limit);
+
 class ScriptLoader {
   public:
     using ResourceReader = std::function<bool(const std::string& name, std::vector<uint8_t>&)>;
 
     ScriptLoader();
+    ~ScriptLoader();
     // Replaces the resource loader (tests, tools). Null restores it.
     void setResourceReader(ResourceReader reader);
     PreConverter& preConverter() { return preConverter_; }
@@ -73,8 +85,20 @@ class ScriptLoader {
     // Fills `context` (its name set). True when the context got an image.
     bool loadScript(ScriptContext& context, ScriptHost* host);
 
+    // Reads and compiles `name` ahead of its first run (the first script, while the window
+    // comes up): the next loadScript of that very name takes this image instead of reading
+    // the file again. The caller keeps it from overlapping a loadScript.
+    void preload(const std::string& name);
+    // The script preload made, until a load takes it; null when it has no image.
+    const ScriptContext* preloadedScript() const;
+
   private:
+    struct Preloaded;
+    // Reads `name` and turns it into `image`: a "VXS002" image as it is, a text compiled.
+    bool readImage(const std::string& name, ScriptImage& image);
+
     ResourceReader reader_;
+    std::unique_ptr<Preloaded> preloaded_;
     PreConverter preConverter_;
     bool preConverterEnabled_ = true;
 };

@@ -22,6 +22,7 @@ void SoundSystem::openDevice(bool stepped) {
         auto device = std::make_unique<platform::ClockedAudioDevice>(*this, false);
         pumped_ = device.get();
         device_ = std::move(device);
+        deviceReady_.store(1, std::memory_order_release);
         return;
     }
     device_ = platform::openSdlAudioDevice(*this, deviceError_);
@@ -30,20 +31,22 @@ void SoundSystem::openDevice(bool stepped) {
         pumped_ = device.get();
         device_ = std::move(device);
     }
+    deviceReady_.store(1, std::memory_order_release);
 }
 
 void SoundSystem::closeDevice() {
+    deviceReady_.store(0, std::memory_order_release);
     pumped_ = nullptr;
     device_.reset();
     if (capture_) capture_->close();
 }
 
 void SoundSystem::pump(uint32_t nowMs) {
-    if (pumped_) pumped_->advanceTo(nowMs);
+    if (deviceOpen() && pumped_) pumped_->advanceTo(nowMs);
 }
 
 std::string SoundSystem::deviceDescription() const {
-    return device_ ? device_->description() : "closed";
+    return deviceOpen() && device_ ? device_->description() : "closed";
 }
 
 uint64_t SoundSystem::framesCaptured() const {

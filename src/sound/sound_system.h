@@ -9,6 +9,7 @@
 // and before the layers update, so nothing wakes for it at a still page. On the stepped clock
 // always the device without hardware, advanced by pump() once per frame from the clock's
 // driver: the mix then follows the clock exactly and the same run gives the same samples.
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -34,7 +35,10 @@ class SoundSystem final : public platform::AudioSource {
     bool openCapture(const std::string& path, std::string& error);
 
     // Opens the output. Never fails: without a device the mix goes to one without hardware.
+    // May run on its own thread while another plays: the commands only drive the manager and
+    // the mixer, and pump() leaves the device alone until it is open.
     void openDevice(bool stepped);
+    bool deviceOpen() const { return deviceReady_.load(std::memory_order_acquire) != 0; }
     // Stops pulling, then finishes the capture file.
     void closeDevice();
     // A device without hardware: renders every frame due up to clock time `nowMs` (nothing
@@ -54,6 +58,8 @@ class SoundSystem final : public platform::AudioSource {
     std::unique_ptr<WavWriter> capture_;
     std::unique_ptr<platform::AudioDevice> device_;
     platform::ClockedAudioDevice* pumped_ = nullptr;  // the device when the caller drives it
+    // Set once device_ and pumped_ are in place (the opening thread writes them).
+    std::atomic<uint8_t> deviceReady_{0};
     std::string deviceError_;
 };
 

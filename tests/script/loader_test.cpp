@@ -196,6 +196,62 @@ TEST_F(LoaderTest, TextEncodingsAreDecoded) {
     EXPECT_EQ(names(d), (std::vector<std::string>{"Quit"}));
 }
 
+TEST_F(LoaderTest, PreloadedScriptIsTakenByItsFirstLoadOnly) {
+    write("Start.vxs",
+          "SystemTextSpeed(Speed=20)\n"
+          "Graphic(Layer=0, File=\"a.png\")\n"
+          "Sound(Layer=0, File=\"music.ogg\")\n"
+          "GraphicAlter(Layer=1, File=12)\n"
+          "Graphic(Layer=2, File=\"a.png\")\n"
+          "GraphicAlter(Layer=3, File=\"b.png\")\n"
+          "Wait(Time=1)\n"
+          "Graphic(Layer=4, File=\"c.png\")\n");
+    write("missing-later.vxs", "Quit");
+    loader.preload("Start.vxs");
+    loader.preload("missing-later.vxs");  // a second preload replaces the first
+    fs::remove(dir / "missing-later.vxs");
+    EXPECT_NE(loader.preloadedScript(), nullptr);
+    loader.preload("Start.vxs");
+    const ScriptContext* first = loader.preloadedScript();
+    ASSERT_NE(first, nullptr);
+
+    // Pictures up to the first wait, plain strings only, each once, within the limit.
+    const auto pictures = [](std::string_view n) { return n == "Graphic" || n == "GraphicAlter"; };
+    const auto waits = [](std::string_view n) { return n == "Wait"; };
+    const auto never = [](std::string_view) { return false; };
+    EXPECT_EQ(leadingFileArguments(*first, pictures, waits, 64, 4),
+              (std::vector<std::string>{"a.png", "b.png"}));
+    EXPECT_EQ(leadingFileArguments(*first, pictures, never, 64, 4),
+              (std::vector<std::string>{"a.png", "b.png", "c.png"}));
+    EXPECT_EQ(leadingFileArguments(*first, pictures, never, 64, 1),
+              (std::vector<std::string>{"a.png"}));
+    EXPECT_EQ(leadingFileArguments(*first, pictures, never, 2, 4),
+              (std::vector<std::string>{"a.png"}));
+
+    // The file changes after the preload: the first load runs what was preloaded, later ones
+    // read the file again; another name never takes the preloaded image.
+    write("Start.vxs", "Quit");
+    ScriptContext other;
+    other.name = "start2.vxs";
+    EXPECT_FALSE(loader.loadScript(other, &host));
+    ScriptContext c;
+    c.name = "Start.vxs";
+    ASSERT_TRUE(loader.loadScript(c, &host));
+    EXPECT_EQ(names(c).size(), 8u);
+    EXPECT_EQ(loader.preloadedScript(), nullptr);
+    ScriptContext again;
+    again.name = "Start.vxs";
+    ASSERT_TRUE(loader.loadScript(again, &host));
+    EXPECT_EQ(names(again), (std::vector<std::string>{"Quit"}));
+
+    // A script that is not there preloads as nothing and still loads as nothing.
+    loader.preload("absent.vxs");
+    EXPECT_EQ(loader.preloadedScript(), nullptr);
+    ScriptContext absent;
+    absent.name = "absent.vxs";
+    EXPECT_FALSE(loader.loadScript(absent, &host));
+}
+
 TEST_F(LoaderTest, ScenarioRunsFromLooseFilesCaseInsensitively) {
     fs::create_directories(dir / "system");
     write("Start.vxs", "FlagSet(Flag=10, Value=3) ScriptCall(File=\"SYSTEM\\sub.VXS\")");
