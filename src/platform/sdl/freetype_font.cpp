@@ -7,7 +7,12 @@
 #include FT_TRUETYPE_IDS_H
 #include FT_TRUETYPE_TABLES_H
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <cerrno>
 #include <map>
 #include <mutex>
 #include <utility>
@@ -64,10 +69,56 @@ struct LibraryHandle {
     }
 };
 
+// A font file read with pread as FreeType asks, rather than mapped: a large CJK face touched at
+// a few hundred glyphs maps megabytes of pages (the system maps whole neighbourhoods around
+// each touch) where the tables and glyphs read amount to a fraction of that.
+struct FileStream {
+    int fd = -1;
+    FT_StreamRec stream{};
+    ~FileStream() {
+        if (fd >= 0) ::close(fd);
+    }
+
+    bool open(const std::string& path) {
+        // Non-blocking: a FIFO named like a font must not hang the open; reads of a regular
+        // file are unaffected.
+        fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+        if (fd < 0) return false;
+        struct stat st {};
+        if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_size <= 0) return false;
+        stream.size = static_cast<unsigned long>(st.st_size);
+        stream.descriptor.pointer = this;
+        stream.read = &FileStream::read;
+        stream.close = nullptr;  // the face's owner closes the file
+        return true;
+    }
+
+    // FreeType's contract: with count 0 only seek, answering 0 for success; otherwise the
+    // number of bytes read.
+    static unsigned long read(FT_Stream stream, unsigned long offset, unsigned char* buffer,
+                              unsigned long count) {
+        auto* self = static_cast<FileStream*>(stream->descriptor.pointer);
+        if (count == 0) return offset <= stream->size ? 0 : 1;
+        if (offset >= stream->size) return 0;
+        count = std::min(count, stream->size - offset);
+        unsigned long done = 0;
+        while (done < count) {
+            const ssize_t got =
+                ::pread(self->fd, buffer + done, count - done, static_cast<off_t>(offset + done));
+            if (got < 0 && errno == EINTR) continue;
+            if (got <= 0) break;
+            done += static_cast<unsigned long>(got);
+        }
+        return done;
+    }
+};
+
 }  // namespace
 
 struct FontFace::Impl {
     LibraryHandle library;
+    // Declared before the face: the face reads through it until it is released.
+    FileStream file;
     FT_Face face = nullptr;
     std::vector<uint8_t> bytes;  // memory faces read from here for their whole life
     std::mutex mutex;
@@ -114,7 +165,11 @@ std::unique_ptr<FontFace> FontFace::open(const std::string& path, int32_t index,
         error = "FreeType cannot start";
         return nullptr;
     }
-    if (FT_New_Face(impl->library.library, path.c_str(), index, &impl->face) != 0) {
+    FT_Open_Args args{};
+    args.flags = FT_OPEN_STREAM;
+    args.stream = &impl->file.stream;
+    if (!impl->file.open(path) ||
+        FT_Open_Face(impl->library.library, &args, index, &impl->face) != 0) {
         impl->face = nullptr;
         error = "FreeType does not read " + path;
         return nullptr;
