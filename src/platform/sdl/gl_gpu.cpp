@@ -150,20 +150,34 @@ GpuMatrix multiply(const GpuMatrix& a, const GpuMatrix& b) {
 
 constexpr GpuMatrix kIdentity = {1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1};
 
+// Whether a shader compiled (or, with `program`, a program linked). If not, its log goes into
+// `error` and the object is deleted.
+bool stepPassed(GLuint object, bool program, std::string& error) {
+    GLint ok = 0;
+    if (program) {
+        glGetProgramiv(object, GL_LINK_STATUS, &ok);
+    } else {
+        glGetShaderiv(object, GL_COMPILE_STATUS, &ok);
+    }
+    if (ok) return true;
+    char log[1024] = {};
+    if (program) {
+        glGetProgramInfoLog(object, sizeof log - 1, nullptr, log);
+        glDeleteProgram(object);
+    } else {
+        glGetShaderInfoLog(object, sizeof log - 1, nullptr, log);
+        glDeleteShader(object);
+    }
+    error =
+        std::string(program ? "shader program does not link: " : "shader does not compile: ") + log;
+    return false;
+}
+
 GLuint compileShader(GLenum kind, const char* text, std::string& error) {
     GLuint shader = glCreateShader(kind);
     glShaderSource(shader, 1, &text, nullptr);
     glCompileShader(shader);
-    GLint ok = 0;
-    glGetShaderiv(shader, GL_COMPILE_STATUS, &ok);
-    if (!ok) {
-        char log[1024] = {};
-        glGetShaderInfoLog(shader, sizeof log - 1, nullptr, log);
-        error = std::string("shader does not compile: ") + log;
-        glDeleteShader(shader);
-        return 0;
-    }
-    return shader;
+    return stepPassed(shader, false, error) ? shader : 0;
 }
 
 // A program of the vertex shader and `fragmentText`, whose sampler uniform `uTexture` (an
@@ -182,15 +196,7 @@ GLuint buildProgram(const char* fragmentText, int units, std::string& error) {
     glLinkProgram(program);
     glDeleteShader(vs);
     glDeleteShader(fs);
-    GLint linked = 0;
-    glGetProgramiv(program, GL_LINK_STATUS, &linked);
-    if (!linked) {
-        char log[1024] = {};
-        glGetProgramInfoLog(program, sizeof log - 1, nullptr, log);
-        error = std::string("shader program does not link: ") + log;
-        glDeleteProgram(program);
-        return 0;
-    }
+    if (!stepPassed(program, true, error)) return 0;
     glUseProgram(program);
     glUniform1i(glGetUniformLocation(program, "uTexture"), 0);
     for (int unit = 1; unit < units; ++unit) {
