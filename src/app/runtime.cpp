@@ -125,8 +125,6 @@ int Runtime::run() {
     context_->scriptRunner = runner_.get();
     graphics::registerGraphicCommands();
     graphics::registerTextCommands();
-    // The default fonts, resolved once: the game's own font files, then the installed faces.
-    textEngine_->startFonts(graphics::gameFaceResolver(context_->gameFolder));
     // Commands left in the process-wide queues by an earlier run in this process are stale.
     queue::mainCommandQueue().clear();
     queue::systemCommandQueue().clear();
@@ -564,16 +562,29 @@ void Runtime::startPreload() {
     // joins with the GL context, when that thread has finished.
     graphics::PicturePrefetch::instance().start(graphics::GpuRenderBackend::readPicture,
                                                 graphics::GpuRenderBackend::decodePicture, 1);
+    // The default fonts, resolved once: the game's own font files, then the installed faces.
+    // Asking the system's font configuration takes milliseconds that the window need not wait
+    // for; text is laid out only once the scenario runs, after this thread has ended (and the
+    // font table's lock holds back anything earlier).
+    auto startFonts = [this] {
+        textEngine_->startFonts(graphics::gameFaceResolver(context_->gameFolder));
+    };
     // A scenario of the caller's own runs no first script.
-    if (hooks_.runScenario) return;
+    if (hooks_.runScenario) {
+        startFonts();
+        return;
+    }
     preloadThread_.setName("preload");
     preloadThread_.setClockParticipant(false);
-    preloadThread_.start([this](platform::WorkerThread&) {
+    preloadThread_.setBackground(true);
+    preloadThread_.start([this, startFonts](platform::WorkerThread&) {
         script::ScriptLoader& loader = runner_->loader();
         loader.preload(kFirstScript);
         core::Trace::mark("preloaded", kFirstScript);
         if (const script::ScriptContext* first = loader.preloadedScript())
             graphics::prefetchLeadingPictures(*first);
+        startFonts();
+        core::Trace::mark("fonts");
         return 0u;
     });
 }

@@ -36,6 +36,9 @@ void PicturePrefetch::addWorkersLocked(int count) {
     for (int i = 0; i < count; ++i) {
         auto worker = std::make_unique<platform::WorkerThread>();
         worker->setName("decode");
+        // Ahead of need: the render thread, when it waits for a picture, leaves the processor
+        // to the decode anyway.
+        worker->setBackground(true);
         // Decodes never wait on the clock: the stepped clock need not wait for them.
         worker->setClockParticipant(false);
         worker->start([this](platform::WorkerThread& self) {

@@ -59,6 +59,10 @@ class WorkerThread {
     void setClockParticipant(bool participant) { participant_ = participant; }
     // The name the system shows for the thread (at most 15 bytes), set when it starts.
     void setName(std::string name) { name_ = std::move(name); }
+    // Work done ahead of need (reading, decoding): the thread runs at a lower priority, so that
+    // on a machine with few cores it takes what the threads the player waits on leave. Threads
+    // it starts inherit that priority, so it must not start any that need to keep up (audio).
+    void setBackground(bool background) { background_ = background; }
 
   private:
     struct Shared {
@@ -72,6 +76,7 @@ class WorkerThread {
     std::shared_ptr<Shared> shared_;
     uint32_t exitCode_ = 0;
     bool participant_ = true;
+    bool background_ = false;
     std::string name_;
 };
 
