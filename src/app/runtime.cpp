@@ -140,6 +140,10 @@ int Runtime::run() {
     context_->clientHeight = options_.clientHeight;
 
     startPreload();
+    // The scenario thread joins the preload, and a join lets the stepped clock go on without
+    // it: a preload still running when the first frames are drawn would move the scenario's
+    // first frame from run to run. Stepped runs therefore finish it before there are frames.
+    if (clock.stepped()) preloadThread_.stop(platform::kInfinite);
     if (!createMainWindow()) {
         preloadThread_.stop(platform::kInfinite);
         graphics::PicturePrefetch::instance().stop();
