@@ -90,6 +90,7 @@ void DisplayDevice::release() {
         });
     }
     backend_.reset();
+    partial_ = nullptr;
     gpu_.reset();
     context_.reset();
     created_ = false;
@@ -138,9 +139,15 @@ bool DisplayDevice::buildGpu(bool showMessage) {
     if (!context_ || !context_->makeCurrent()) return false;
     std::string error;
     gpu_ = gpuFactory_ ? gpuFactory_(error) : nullptr;
+    partial_ = nullptr;
     if (!gpu_) {
         if (showMessage) say(kShaderNotReadyText);
         return false;
+    }
+    if (context_->keepsPicture()) {
+        auto partial = std::make_unique<PartialRedrawGpu>(std::move(gpu_));
+        partial_ = partial.get();
+        gpu_ = std::move(partial);
     }
     backend_ = std::make_unique<Backend>(*gpu_, *this);
     return true;
@@ -233,6 +240,7 @@ bool DisplayDevice::resetWith(bool retrying) {
         monitor_ = window_->monitorRect();
     }
     releaseRenderTargets();
+    if (partial_) partial_->invalidate();
     const bool ok =
         configurePresentation(o.exclusiveFullScreen.value, o.fullScreen.value, o.flipSwap.value);
     drawnSinceReset_ = false;
@@ -355,6 +363,7 @@ FrameResult DisplayDevice::renderFrame(GraphicObject* screenRoot, GraphicObject*
     const bool draw = dirty_.exchange(false) || !drawnSinceReset_ || !captures.empty() ||
                       transitionRunning || result.transitionFinished;
     if (!draw) return result;
+    if (partial_) partial_->beginFrame();
     if (screenRoot) {
         drawTree(*screenRoot);
     } else {
@@ -374,6 +383,7 @@ FrameResult DisplayDevice::renderFrame(GraphicObject* screenRoot, GraphicObject*
             }
         }
     }
+    if (partial_) partial_->resolveFrame();
     gpu_->flush();
     context_->swapBuffers();
     // Let at most this frame be in flight: a driver that does not throttle presentation (a

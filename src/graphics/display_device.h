@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "graphics/math.h"
+#include "graphics/partial_redraw.h"
 #include "graphics/render_backend.h"
 #include "platform/gpu.h"
 #include "platform/window.h"
@@ -200,6 +201,9 @@ class DisplayDevice {
     DisplayOptions* options_ = &ownOptions_;
     std::unique_ptr<platform::GlContext> context_;
     std::unique_ptr<platform::Gpu> gpu_;
+    // gpu_ itself when the window keeps its picture between presents; frames then redraw only
+    // what changed.
+    PartialRedrawGpu* partial_ = nullptr;
     std::unique_ptr<Backend> backend_;
     platform::Window* window_ = nullptr;
     bool created_ = false;

@@ -134,6 +134,11 @@ class Gpu {
     // pixels samples the nearest texel, which gives the same pixels for less work).
     virtual void drawQuad(GpuTexture texture, const GpuVertex (&vertices)[4], ShadeMode mode) = 0;
 
+    // Limits the draws and clears into the window to the rectangle (top-left origin) until it
+    // is turned off again; render-target passes are never limited.
+    virtual void setScissor(bool /*enabled*/, int32_t /*x*/, int32_t /*y*/, int32_t /*width*/,
+                            int32_t /*height*/) {}
+
     // Reads the current target as RGBA rows, top row first. False on failure.
     virtual bool readPixels(std::vector<uint8_t>& rgba, int32_t& width, int32_t& height) = 0;
     // Waits until the GPU has finished what was submitted (benchmarks, read-back).

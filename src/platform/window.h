@@ -148,6 +148,9 @@ class GlContext {
     virtual void clear(float r, float g, float b, float a) = 0;
     // Reads the back buffer of the default framebuffer as RGBA rows, top row first.
     virtual bool readBackBuffer(std::vector<uint8_t>& rgba, int& width, int& height) = 0;
+    // Whether the picture drawn before a present is still there to draw over after it (an
+    // offscreen surface has one buffer). A window's back buffer is undefined after a swap.
+    virtual bool keepsPicture() const { return false; }
 };
 
 class Window {

@@ -455,6 +455,16 @@ class GlGpu final : public Gpu {
         bindCurrent();
     }
 
+    void setScissor(bool enabled, int32_t x, int32_t y, int32_t width, int32_t height) override {
+        flush();
+        scissor_ = enabled;
+        scissorRect_[0] = x;
+        scissorRect_[1] = y;
+        scissorRect_[2] = std::max(0, width);
+        scissorRect_[3] = std::max(0, height);
+        applyScissor();
+    }
+
     void setViewport(int32_t x, int32_t y, int32_t width, int32_t height) override {
         flush();
         TargetFrame& frame = current();
@@ -944,6 +954,19 @@ class GlGpu final : public Gpu {
     void bindCurrent() {
         glBindFramebuffer(GL_FRAMEBUFFER, current().framebuffer);
         applyViewport();
+        applyScissor();
+    }
+
+    // Only the window's own target is limited (GL counts rows from the bottom).
+    void applyScissor() {
+        if (scissor_ && stack_.size() == 1) {
+            const TargetFrame& f = current();
+            glEnable(GL_SCISSOR_TEST);
+            glScissor(scissorRect_[0], f.height - (scissorRect_[1] + scissorRect_[3]),
+                      scissorRect_[2], scissorRect_[3]);
+        } else {
+            glDisable(GL_SCISSOR_TEST);
+        }
     }
 
     void applyViewport() {
@@ -954,6 +977,8 @@ class GlGpu final : public Gpu {
     }
 
     GpuCaps caps_;
+    bool scissor_ = false;
+    int32_t scissorRect_[4] = {0, 0, 0, 0};
     // The unit a texture samples from in the pending batch, adding it when fewer than `units`
     // are taken; -1 when they all are.
     int batchUnit(GLuint texture, int units) {

@@ -103,12 +103,15 @@ class SdlCursor final : public Cursor {
 
 class SdlGlContext final : public GlContext {
   public:
-    SdlGlContext(SDL_Window* window, SDL_GLContext context) : window_(window), context_(context) {}
+    SdlGlContext(SDL_Window* window, SDL_GLContext context, bool offscreen)
+        : window_(window), context_(context), offscreen_(offscreen) {}
     ~SdlGlContext() override {
         SDL_GL_MakeCurrent(window_, nullptr);
         SDL_GL_DeleteContext(context_);
     }
     bool makeCurrent() override { return SDL_GL_MakeCurrent(window_, context_) == 0; }
+    // The offscreen driver draws into a single-buffered surface that a swap leaves alone.
+    bool keepsPicture() const override { return offscreen_; }
     void swapBuffers() override { SDL_GL_SwapWindow(window_); }
     bool setSwapInterval(int interval) override { return SDL_GL_SetSwapInterval(interval) == 0; }
     void drawableSize(int& width, int& height) override {
@@ -143,6 +146,7 @@ class SdlGlContext final : public GlContext {
   private:
     SDL_Window* window_;
     SDL_GLContext context_;
+    bool offscreen_;
 };
 
 class SdlWindow final : public Window {
@@ -313,7 +317,7 @@ class SdlWindow final : public Window {
             error = SDL_GetError();
             return nullptr;
         }
-        auto result = std::make_unique<SdlGlContext>(window_, ctx);
+        auto result = std::make_unique<SdlGlContext>(window_, ctx, headless_);
         if (!result->makeCurrent()) {
             error = SDL_GetError();
             return nullptr;
