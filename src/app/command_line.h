@@ -37,7 +37,7 @@ struct RunOptions {
     // Load the script pre-converter libText2vxs.so from the game folder too (native code that
     // came with the game: off unless the player asks for it).
     bool gameConverter = false;
-    // Draw and present every frame even when nothing changed, and render a transition's
+    // Draw every frame whole and present it even when nothing changed, and render a transition's
     // snapshot again every frame (for measuring what skipping unchanged pictures saves).
     bool redrawIdleFrames = false;
     // Write everything sent to the audio device into this WAV file; empty: no capture.

@@ -264,7 +264,7 @@ void Runtime::messageLoop() {
                 // Exposure and size changes need the picture again even in an idle scene.
                 if (msg.kind == wm::kPaint || msg.kind == wm::kSize ||
                     msg.kind == wm::kActivateApp) {
-                    device_.invalidate();
+                    device_.redrawWhole();
                     core::requestFrame(*context_);
                 }
                 procedure_->dispatch(msg);
@@ -437,7 +437,11 @@ void Runtime::frameStep() {
     writeDueTreeDumps(now - runStart_);
     // An idle frame (nothing executed, nothing changed, no repaint asked for) is not drawn or
     // presented again: the picture on screen stays, the frame counters still advance.
-    if (executed > 0 || changed || options_.redrawIdleFrames) device_.invalidate();
+    if (options_.redrawIdleFrames) {
+        device_.redrawWhole();
+    } else if (executed > 0 || changed) {
+        device_.invalidate();
+    }
     // Measuring what keeping a still snapshot saves: render it again every frame as well.
     if (options_.redrawIdleFrames && transitionTree_) transitionTree_->markSubtreeChanged();
     requestDueScreenshots(now - runStart_);

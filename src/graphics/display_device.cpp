@@ -363,7 +363,10 @@ FrameResult DisplayDevice::renderFrame(GraphicObject* screenRoot, GraphicObject*
     const bool draw = dirty_.exchange(false) || !drawnSinceReset_ || !captures.empty() ||
                       transitionRunning || result.transitionFinished;
     if (!draw) return result;
-    if (partial_) partial_->beginFrame();
+    if (partial_) {
+        if (wholeRedraw_.exchange(false)) partial_->invalidate();
+        partial_->beginFrame();
+    }
     if (screenRoot) {
         drawTree(*screenRoot);
     } else {

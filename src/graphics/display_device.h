@@ -126,6 +126,12 @@ class DisplayDevice {
     // Something visible changed (commands executed, a tree update reported a change, the
     // window asked for a repaint): the next frame is drawn. Any thread.
     void invalidate() { dirty_ = true; }
+    // The window's picture is lost or must be drawn whole (an exposure, a measurement): the next
+    // frame is drawn everywhere, not only where it changed. Any thread.
+    void redrawWhole() {
+        wholeRedraw_ = true;
+        dirty_ = true;
+    }
 
     // Asks for a reset at clock time `when` (the window procedure: 100 ms after WM_SIZE).
     void requestReset(uint32_t when);
@@ -222,6 +228,7 @@ class DisplayDevice {
     std::atomic<bool> recentre_{false};
     std::atomic<bool> lost_{false};
     std::atomic<bool> dirty_{true};
+    std::atomic<bool> wholeRedraw_{false};
     std::atomic<bool> fullScreen_{false};
     std::atomic<bool> exclusive_{false};
     std::atomic<bool> flipSwap_{false};

@@ -128,7 +128,7 @@ void PartialRedrawGpu::setDefaultTargetSize(int32_t width, int32_t height) {
 
 bool PartialRedrawGpu::beginRenderTarget(platform::GpuTexture target) {
     // The pass draws at once, under the states the recorded window draws left behind.
-    if (targetDepth_ == 0 && recording_) apply(states_);
+    if (targetDepth_ == 0 && recording_) apply(states_, nullptr);
     if (!inner_->beginRenderTarget(target)) return false;
     versions_[target].number = nextVersion_++;
     savedViewports_.push_back(
@@ -237,14 +237,19 @@ bool PartialRedrawGpu::readPixels(std::vector<uint8_t>& rgba, int32_t& width, in
     return inner_->readPixels(rgba, width, height);
 }
 
-void PartialRedrawGpu::apply(const States& s) {
-    inner_->setViewport(s.viewport[0], s.viewport[1], s.viewport[2], s.viewport[3]);
-    inner_->setViewMatrix(s.view);
-    inner_->setProjectionMatrix(s.projection);
-    inner_->setWorldMatrix(s.world);
-    inner_->setDepthState(s.depthTest, s.depthWrite);
-    inner_->setStencilState(s.stencil);
-    inner_->setBlendMode(s.blend);
+void PartialRedrawGpu::apply(const States& s, const States* applied) {
+    // Only what differs: the GL layer submits its queued quads at a viewport change, and quads
+    // under one state batch together.
+    const bool all = applied == nullptr;
+    if (all || !std::equal(s.viewport, s.viewport + 4, applied->viewport))
+        inner_->setViewport(s.viewport[0], s.viewport[1], s.viewport[2], s.viewport[3]);
+    if (all || s.view != applied->view) inner_->setViewMatrix(s.view);
+    if (all || s.projection != applied->projection) inner_->setProjectionMatrix(s.projection);
+    if (all || s.world != applied->world) inner_->setWorldMatrix(s.world);
+    if (all || s.depthTest != applied->depthTest || s.depthWrite != applied->depthWrite)
+        inner_->setDepthState(s.depthTest, s.depthWrite);
+    if (all || !(s.stencil == applied->stencil)) inner_->setStencilState(s.stencil);
+    if (all || s.blend != applied->blend) inner_->setBlendMode(s.blend);
 }
 
 PixelRect PartialRedrawGpu::boundsOf(const Command& command) const {
@@ -325,14 +330,10 @@ bool PartialRedrawGpu::sampledRegionWritten(const Command& command) const {
 }
 
 void PartialRedrawGpu::replay(const std::vector<Command>& commands) {
-    bool first = true;
-    States applied;
+    const States* applied = nullptr;
     for (const Command& command : commands) {
-        if (first || !(command.states == applied)) {
-            apply(command.states);
-            applied = command.states;
-            first = false;
-        }
+        apply(command.states, applied);
+        applied = &command.states;
         if (command.isClear) {
             inner_->clear(command.colour, command.rgba[0], command.rgba[1], command.rgba[2],
                           command.rgba[3], command.depth, command.depthValue, command.stencil,
@@ -342,7 +343,7 @@ void PartialRedrawGpu::replay(const std::vector<Command>& commands) {
         }
     }
     // Later draws outside a frame find the states the engine last set.
-    apply(states_);
+    apply(states_, applied);
 }
 
 void PartialRedrawGpu::resolveFrame() {

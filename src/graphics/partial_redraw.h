@@ -114,7 +114,8 @@ class PartialRedrawGpu final : public platform::Gpu {
     };
 
     bool recordingWindow() const { return recording_ && targetDepth_ == 0; }
-    void apply(const States& states);
+    // Puts `states` into effect, only the parts that differ from `applied` (all when null).
+    void apply(const States& states, const States* applied);
     PixelRect windowRect() const { return PixelRect{0, 0, targetWidth_, targetHeight_}; }
     PixelRect boundsOf(const Command& command) const;
     PixelRect texelsOf(const Command& command) const;
