@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cmath>
 
+#include "graphics/math.h"
+
 namespace vaxo2::graphics {
 
 namespace {
@@ -257,24 +259,7 @@ PixelRect PartialRedrawGpu::boundsOf(const Command& command) const {
     const PixelRect viewport{s.viewport[0], s.viewport[1], s.viewport[2], s.viewport[3]};
     // A clear reaches the whole target, whatever the viewport.
     if (command.isClear) return windowRect();
-    GpuMatrix wvp{};
-    GpuMatrix wv{};
-    for (int i = 0; i < 4; ++i) {
-        for (int j = 0; j < 4; ++j) {
-            float sum = 0;
-            for (int k = 0; k < 4; ++k)
-                sum += s.world[i * 4 + k] * s.view[k * 4 + j];
-            wv[i * 4 + j] = sum;
-        }
-    }
-    for (int i = 0; i < 4; ++i) {
-        for (int j = 0; j < 4; ++j) {
-            float sum = 0;
-            for (int k = 0; k < 4; ++k)
-                sum += wv[i * 4 + k] * s.projection[k * 4 + j];
-            wvp[i * 4 + j] = sum;
-        }
-    }
+    const GpuMatrix wvp = toArray(fromArray(s.world) * fromArray(s.view) * fromArray(s.projection));
     double x0 = 0, y0 = 0, x1 = 0, y1 = 0;
     for (int i = 0; i < 4; ++i) {
         const float in[4] = {command.vertices[i].x, command.vertices[i].y, command.vertices[i].z,
